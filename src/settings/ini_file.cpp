@@ -1,0 +1,367 @@
+#include "settings/ini_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <vector>
+
+#include "common/cp932.h"
+#include "common/run_time_error.h"
+
+// The file is handled as raw code-page-932 bytes. Only the names and values passed in
+// and out are converted; every byte of a line we do not touch is copied through as is.
+
+namespace ostrel {
+namespace {
+
+constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+constexpr std::size_t kMaxValueBytes = 255;
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+std::string_view Trim(std::string_view s) {
+  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// Names compare without regard to ASCII letter case. The second byte of a double-byte
+// character is compared exactly: it may lie in the letter range without being a letter.
+bool SameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (IsCp932LeadByte(static_cast<unsigned char>(a[i]))) {
+      if (a[i] != b[i] || (i + 1 < a.size() && a[i + 1] != b[i + 1])) return false;
+      ++i;
+    } else if (AsciiLower(a[i]) != AsciiLower(b[i])) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// One line of the file: [begin, content_end) is its text, [content_end, end) its ending
+// (LF or CR LF; a lone CR at the very end of the file also counts as an ending).
+struct Line {
+  std::size_t begin;
+  std::size_t content_end;
+  std::size_t end;
+  bool has_lf;
+};
+
+std::size_t BomLength(std::string_view bytes) {
+  return bytes.substr(0, kUtf8Bom.size()) == kUtf8Bom ? kUtf8Bom.size() : 0;
+}
+
+std::vector<Line> SplitLines(std::string_view bytes) {
+  std::vector<Line> lines;
+  std::size_t pos = BomLength(bytes);
+  while (pos < bytes.size()) {
+    std::size_t lf = bytes.find('\n', pos);
+    bool has_lf = lf != std::string_view::npos;
+    std::size_t stop = has_lf ? lf : bytes.size();
+    std::size_t content_end = (stop > pos && bytes[stop - 1] == '\r') ? stop - 1 : stop;
+    std::size_t end = has_lf ? lf + 1 : bytes.size();
+    lines.push_back({pos, content_end, end, has_lf});
+    pos = end;
+  }
+  return lines;
+}
+
+// The trimmed name of a section line ("  [ name ] anything"), or nothing for other lines.
+// The closing bracket is searched character by character: ']' is also a valid second
+// byte of a double-byte character.
+std::optional<std::string_view> SectionName(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size() && IsBlank(text[i])) ++i;
+  if (i == text.size() || text[i] != '[') return std::nullopt;
+  std::size_t start = ++i;
+  while (i < text.size() && text[i] != ']') {
+    i += IsCp932LeadByte(static_cast<unsigned char>(text[i])) ? 2 : 1;
+  }
+  if (i >= text.size()) return std::nullopt;
+  return Trim(text.substr(start, i - start));
+}
+
+struct KeyLine {
+  std::string_view key;
+  std::string_view value;
+};
+
+// '=' cannot be the second byte of a double-byte character, so a byte search is safe.
+std::optional<KeyLine> ParseKeyLine(std::string_view text) {
+  std::size_t eq = text.find('=');
+  if (eq == std::string_view::npos) return std::nullopt;
+  return KeyLine{Trim(text.substr(0, eq)), Trim(text.substr(eq + 1))};
+}
+
+// A parsed view of the file: where the wanted section and key are, if present.
+struct Location {
+  std::vector<Line> lines;
+  std::optional<std::size_t> section;  // index of the first matching section line
+  std::size_t section_end = 0;         // index of the line after that section
+  std::optional<std::size_t> key;      // index of the first matching key line in it
+  KeyLine key_line{};
+};
+
+Location Locate(std::string_view bytes, std::string_view section, std::string_view key) {
+  Location loc;
+  loc.lines = SplitLines(bytes);
+  const auto text = [&](std::size_t i) {
+    return bytes.substr(loc.lines[i].begin, loc.lines[i].content_end - loc.lines[i].begin);
+  };
+  std::size_t i = 0;
+  for (; i < loc.lines.size(); ++i) {
+    auto name = SectionName(text(i));
+    if (name && SameName(*name, section)) break;
+  }
+  if (i == loc.lines.size()) return loc;
+  loc.section = i;
+  for (++i; i < loc.lines.size(); ++i) {
+    const std::string_view line = text(i);
+    if (SectionName(line)) break;
+    auto parsed = ParseKeyLine(line);
+    if (!loc.key && parsed && SameName(parsed->key, key)) {
+      loc.key = i;
+      loc.key_line = *parsed;
+    }
+  }
+  loc.section_end = i;
+  return loc;
+}
+
+std::string_view Unquote(std::string_view value) {
+  if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+      value.back() == value.front()) {
+    return value.substr(1, value.size() - 2);
+  }
+  return value;
+}
+
+// Reads a whole regular file. Returns 0 or the errno of the failure; anything that is
+// not a regular file is refused before it is opened (a FIFO or device is never opened).
+int ReadRegularFile(const std::string& path, std::string& out) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0) return errno;
+  if (S_ISDIR(st.st_mode)) return EISDIR;
+  if (!S_ISREG(st.st_mode)) return EINVAL;
+  int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return errno;
+  int error = 0;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) error = errno ? errno : EINVAL;
+  out.clear();
+  char buffer[65536];
+  while (error == 0) {
+    ssize_t n = read(fd, buffer, sizeof buffer);
+    if (n > 0) {
+      out.append(buffer, static_cast<std::size_t>(n));
+    } else if (n == 0) {
+      break;
+    } else if (errno != EINTR) {
+      error = errno;
+    }
+  }
+  close(fd);
+  return error;
+}
+
+std::string LineBreakStyle(std::string_view bytes) {
+  std::size_t lf = bytes.find('\n');
+  if (lf != std::string_view::npos && (lf == 0 || bytes[lf - 1] != '\r')) return "\n";
+  return "\r\n";
+}
+
+// What completes an unterminated last line before new lines are appended.
+std::string FinishLastLine(std::string_view bytes, const std::string& eol) {
+  if (bytes.size() <= BomLength(bytes) || bytes.back() == '\n') return "";
+  if (bytes.back() == '\r' && eol == "\r\n") return "\n";
+  return eol;
+}
+
+bool HasLineBreakOrNul(std::string_view s) {
+  return s.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
+}
+
+// The file's content after storing `value` (all three already in code page 932).
+std::string UpdatedContent(std::string_view old, std::string_view section, std::string_view key,
+                           std::string_view value) {
+  const std::string eol = LineBreakStyle(old);
+  const std::string key_line = std::string(key) + "=" + std::string(value);
+  Location loc = Locate(old, section, key);
+  std::string out;
+  if (loc.key) {
+    // Keep the file's spelling of the key and the line's own ending.
+    const Line& line = loc.lines[*loc.key];
+    out.append(old.substr(0, line.begin));
+    out.append(loc.key_line.key).append("=").append(value);
+    out.append(old.substr(line.content_end));
+  } else if (loc.section) {
+    std::size_t after = *loc.section;
+    for (std::size_t i = loc.section_end; i-- > *loc.section + 1;) {
+      const Line& line = loc.lines[i];
+      if (!Trim(old.substr(line.begin, line.content_end - line.begin)).empty()) {
+        after = i;
+        break;
+      }
+    }
+    const Line& line = loc.lines[after];
+    out.append(old.substr(0, line.end));
+    if (!line.has_lf) out.append(FinishLastLine(old, eol));
+    out.append(key_line).append(eol);
+    out.append(old.substr(line.end));
+  } else {
+    out.append(old).append(FinishLastLine(old, eol));
+    out.append("[").append(section).append("]").append(eol);
+    out.append(key_line).append(eol);
+  }
+  return out;
+}
+
+[[noreturn]] void ThrowDescription(const char* description) { throw RunTimeError(description); }
+
+// The file a write goes to: a symbolic link is followed, so that the link stays a link
+// and its target receives the new content.
+std::filesystem::path WriteTarget(const std::string& file) {
+  std::filesystem::path path = file;
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat st {};
+    if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+    std::error_code ec;
+    std::filesystem::path target = std::filesystem::read_symlink(path, ec);
+    if (ec) ThrowFileError(ec.value());
+    path = target.is_absolute() ? target : path.parent_path() / target;
+  }
+  ThrowFileError(ELOOP);
+}
+
+mode_t CurrentUmask() {
+  // Read without calling umask(), which would change it for a moment.
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("Umask:", 0) == 0)
+      return static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8));
+  }
+  return 022;
+}
+
+// Writes `content` to a temporary sibling of `target` and renames it over `target`.
+// `mode` is the permission set of the result; `owner` the original file's, when any.
+void ReplaceFile(const std::filesystem::path& target, const std::string& content, mode_t mode,
+                 const struct stat* owner) {
+  const std::filesystem::path folder = target.parent_path().empty() ? "." : target.parent_path();
+  std::string temp = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
+  int fd = mkostemp(temp.data(), O_CLOEXEC);
+  if (fd < 0) ThrowFileError(errno);
+  int error = 0;
+  std::size_t done = 0;
+  while (error == 0 && done < content.size()) {
+    ssize_t n = write(fd, content.data() + done, content.size() - done);
+    if (n > 0) {
+      done += static_cast<std::size_t>(n);
+    } else if (n == 0) {
+      error = ENOSPC;
+    } else if (errno != EINTR) {
+      error = errno;
+    }
+  }
+  if (error == 0 && owner && fchown(fd, owner->st_uid, owner->st_gid) != 0) {
+    // Only possible for the owner or root; otherwise the file becomes ours, like any
+    // editor's save.
+  }
+  if (error == 0 && fchmod(fd, mode) != 0) error = errno;
+  if (error == 0 && fsync(fd) != 0) error = errno;
+  if (close(fd) != 0 && error == 0) error = errno;
+  if (error == 0 && rename(temp.c_str(), target.c_str()) != 0) error = errno;
+  if (error != 0) {
+    unlink(temp.c_str());
+    ThrowFileError(error);
+  }
+  // Make the rename itself durable; the new content is already in place either way.
+  int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    fsync(dir);
+    close(dir);
+  }
+}
+
+// Refuses a folder without any write permission even for root, as for the file itself.
+void CheckWritableFolder(const std::filesystem::path& folder) {
+  struct stat st {};
+  if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) ThrowDescription(desc::kPathNotFound);
+  if ((st.st_mode & 0222) == 0) ThrowDescription(desc::kPermissionDenied);
+  if (access(folder.c_str(), W_OK | X_OK) != 0) ThrowFileError(errno);
+}
+
+}  // namespace
+
+std::string ReadIni(std::string_view section, std::string_view key, const std::string& file) {
+  try {
+    std::string bytes;
+    if (ReadRegularFile(file, bytes) != 0) return "";
+    const std::string ansi_section = Utf8ToCp932(Trim(section));
+    const std::string ansi_key = Utf8ToCp932(Trim(key));
+    Location loc = Locate(bytes, ansi_section, ansi_key);
+    if (!loc.key) return "";
+    std::string_view value = Unquote(loc.key_line.value);
+    value = Trim(value.substr(0, Cp932PrefixLength(value, kMaxValueBytes)));
+    return Cp932ToUtf8(value);
+  } catch (...) {
+    return "";
+  }
+}
+
+void WriteIni(std::string_view section, std::string_view key, const std::string& file,
+              std::string_view value) {
+  section = Trim(section);
+  key = Trim(key);
+  // A name or value that would end its line, or open a section where a key was meant,
+  // could not be read back as written.
+  if (section.find(']') != std::string_view::npos || HasLineBreakOrNul(section) || key.empty() ||
+      key.front() == '[' || key.find('=') != std::string_view::npos || HasLineBreakOrNul(key) ||
+      HasLineBreakOrNul(value)) {
+    ThrowDescription(desc::kInvalidArgument);
+  }
+  if (file.empty()) ThrowDescription(desc::kPathNotFound);
+
+  const std::filesystem::path target = WriteTarget(file);
+  const std::filesystem::path folder = target.parent_path().empty() ? "." : target.parent_path();
+
+  std::string old;
+  struct stat st {};
+  bool exists = lstat(target.c_str(), &st) == 0;
+  if (!exists) {
+    if (errno == ENOTDIR) ThrowDescription(desc::kPathNotFound);
+    if (errno != ENOENT) ThrowFileError(errno);
+  } else {
+    if (S_ISDIR(st.st_mode)) ThrowFileError(EISDIR);
+    if (!S_ISREG(st.st_mode)) ThrowFileError(EINVAL);
+    // access() always grants root; a file with no write bit at all is read-only for everyone.
+    if ((st.st_mode & 0222) == 0) ThrowDescription(desc::kPermissionDenied);
+    if (access(target.c_str(), W_OK) != 0) ThrowFileError(errno);
+    if (int error = ReadRegularFile(target.string(), old); error != 0) ThrowFileError(error);
+  }
+  CheckWritableFolder(folder);
+
+  const std::string content =
+      UpdatedContent(old, Utf8ToCp932(section), Utf8ToCp932(key), Utf8ToCp932(value));
+  const mode_t mode = exists ? (st.st_mode & 07777) : (0666 & ~CurrentUmask());
+  ReplaceFile(target, content, mode, exists ? &st : nullptr);
+}
+
+std::string GetAnsiLeftString(std::string_view text, int n) {
+  if (n <= 0) return "";
+  const std::string ansi = Utf8ToCp932(text);
+  return Cp932ToUtf8(
+      std::string_view(ansi).substr(0, Cp932PrefixLength(ansi, static_cast<std::size_t>(n))));
+}
+
+}  // namespace ostrel
