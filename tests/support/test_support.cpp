@@ -79,6 +79,30 @@ std::vector<std::string> LogMessages(const std::filesystem::path& path) {
   return messages;
 }
 
+const std::string kSampleSettings =
+    "[IPAddress]\r\n"
+    "IPAddress=192.168.0.10\r\n"
+    "\r\n"
+    "[Port]\r\n"
+    "UdpSrcPort=5000\r\n"
+    "UdpDestPort=6000\r\n"
+    "\r\n"
+    "[Maintenance]\r\n"
+    "Sendinterval=3000\r\n"
+    "SendIntervalUnit=0\r\n"
+    "CommonSendRetry=3\r\n"
+    "PingRetry=3\r\n"
+    "UdpAnsTimerInteval=100\r\n"
+    "UdpAnsTimeOut=1000\r\n"
+    "LogMaxSize=3\r\n"
+    "LogGenerations=10\r\n";
+
+std::string Replaced(std::string text, const std::string& from, const std::string& to) {
+  const auto pos = text.find(from);
+  if (pos == std::string::npos) throw std::logic_error("no " + from + " in the text");
+  return text.replace(pos, from.size(), to);
+}
+
 bool RunningAsRoot() { return geteuid() == 0; }
 
 bool RunUnprivileged(const std::filesystem::path& dir, const std::function<bool()>& body) {

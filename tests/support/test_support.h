@@ -34,6 +34,13 @@ std::vector<std::string> LogLines(const std::filesystem::path& path);
 // The message part of each log line (after code, date, time and host).
 std::vector<std::string> LogMessages(const std::filesystem::path& path);
 
+// A complete settings file (CR LF) with all eleven keys: destination 192.168.0.10,
+// ports 5000 and 6000, period 3000 ms.
+extern const std::string kSampleSettings;
+
+// `text` with the first `from` replaced by `to`; throws std::logic_error when absent.
+std::string Replaced(std::string text, const std::string& from, const std::string& to);
+
 // True when the process runs as root (permission tests behave differently then).
 bool RunningAsRoot();
 

@@ -1,0 +1,287 @@
+#include "main_window.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDate>
+#include <QDir>
+#include <QLabel>
+#include <QLayout>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTime>
+#include <QTimer>
+
+#include "common/display_text.h"
+#include "common/timer.h"
+#include "ctrl_led.h"
+#include "logging/error_handler.h"
+#include "senddata/file_lists.h"
+#include "senddata/flex_grid.h"
+#include "settings/com_setting_dialog.h"
+#include "startup/working_folders.h"
+#include "transmission/socket_control.h"
+#include "ui_support.h"
+
+namespace ostrel {
+namespace {
+
+constexpr int kClientWidth = 9855;  // twips
+constexpr int kClientHeight = 10170;
+constexpr int kClockInterval = 500;  // ms
+constexpr const char* kNoDateTime = "--/--/-- --:--:--";
+constexpr const char* kExitQuestion = "Ostrelを終了してもよろしいですか？";
+
+QString Q(const char* utf8) { return QString::fromUtf8(utf8); }
+
+QLabel* MakeLabel(QWidget* parent, const char* caption, QRect twips_rect) {
+  auto* label = new QLabel(Q(caption), parent);
+  label->setGeometry(twips_rect);
+  label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  return label;
+}
+
+QPushButton* MakeButton(QWidget* parent, const char* caption, QRect twips_rect) {
+  auto* button = new QPushButton(Q(caption), parent);
+  button->setGeometry(twips_rect);
+  button->setAutoDefault(false);
+  return button;
+}
+
+}  // namespace
+
+void LabelGridHeaders(GridControl& grid) {
+  for (int i = 0; i <= grid.Cols() - 2; ++i) {
+    grid.SetRow(0);
+    grid.SetCol(i + 1);
+    grid.SetCellAlignment(kAlignCenterCenter);
+    grid.SetText(HexText2(i));
+  }
+  for (int j = 0; j <= grid.Rows() - 2; ++j) {
+    grid.SetCol(0);
+    grid.SetRow(j + 1);
+    grid.SetCellAlignment(kAlignCenterCenter);
+    grid.SetText(HexText4(j));
+  }
+}
+
+MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
+  setWindowTitle(QStringLiteral("Ostrel"));
+  setFont(ProportionalFont(9));
+  BuildControls();
+}
+
+MainWindow::~MainWindow() = default;
+
+void MainWindow::BuildControls() {
+  auto* admin = menuBar()->addMenu(Q("設定"));
+  ComSetting_ = admin->addAction(Q("通信"));
+  connect(ComSetting_, &QAction::triggered, this, &MainWindow::ComSetting_Click);
+
+  auto* client = new QWidget(this);
+  client->setFixedSize(Px(kClientWidth), Px(kClientHeight));
+  setCentralWidget(client);
+  layout()->setSizeConstraint(QLayout::SetFixedSize);
+
+  BuildInputFileArea(client);
+
+  const QFont caption_font = ProportionalFont(15.75, true);
+  lblSendData_ = MakeLabel(client, "送信データ", TwipsRect(720, 2520, 1575, 375));
+  lblSendData_->setFont(caption_font);
+  shpSendLed_ = new LedShape(client);
+  shpSendLed_->setGeometry(TwipsRect(2520, 2520, 375, 255));
+  lblNowDateTimeForSend_ = MakeLabel(client, "現在時刻：", TwipsRect(3120, 2520, 975, 375));
+  lblNowDateTimeForSendData_ = MakeLabel(client, kNoDateTime, TwipsRect(4080, 2520, 1575, 255));
+  lblLastSentDateTime_ = MakeLabel(client, "送信時刻：", TwipsRect(3120, 2760, 975, 375));
+  lblLastSentDateTimeData_ = MakeLabel(client, kNoDateTime, TwipsRect(4080, 2760, 1575, 255));
+  cmdSendData_ = MakeButton(client, "送信", TwipsRect(7320, 2520, 1695, 375));
+  fgrdSendData_ = new FlexGrid(17, client);
+  fgrdSendData_->setGeometry(TwipsRect(720, 3120, 8775, 2415));
+
+  lblRcvData_ = MakeLabel(client, "受信データ", TwipsRect(720, 5880, 1575, 375));
+  lblRcvData_->setFont(caption_font);
+  shpRecvLed_ = new LedShape(client);
+  shpRecvLed_->setGeometry(TwipsRect(2520, 5880, 375, 255));
+  lblNowDateTimeForRecv_ = MakeLabel(client, "現在時刻：", TwipsRect(3120, 5760, 975, 375));
+  lblNowDateTimeForRecvData_ = MakeLabel(client, kNoDateTime, TwipsRect(4080, 5760, 1575, 255));
+  lblLastRecvDateTime_ = MakeLabel(client, "受信時刻：", TwipsRect(3120, 6120, 975, 375));
+  lblLastRecvDateTimeData_ = MakeLabel(client, kNoDateTime, TwipsRect(4080, 6120, 1575, 255));
+  fgrdRecvData_ = new FlexGrid(17, client);
+  fgrdRecvData_->setGeometry(TwipsRect(720, 6360, 8775, 2415));
+
+  cmdEnd_ = MakeButton(client, "終了", TwipsRect(4200, 9000, 1695, 495));
+  connect(cmdEnd_, &QPushButton::clicked, this, &MainWindow::cmdEnd_Click);
+  BuildStatusBar(client);
+
+  // The grids take focus by click only: the tab key walks the lists, the file-name box
+  // and the three buttons.
+  fgrdSendData_->setFocusPolicy(Qt::ClickFocus);
+  fgrdRecvData_->setFocusPolicy(Qt::ClickFocus);
+  setTabOrder(drvInDataFile_, DirInDataFile_);
+  setTabOrder(DirInDataFile_, FileInDataFile_);
+  setTabOrder(FileInDataFile_, txtInFileName_);
+  setTabOrder(txtInFileName_, cmdRead_);
+  setTabOrder(cmdRead_, cmdSendData_);
+  setTabOrder(cmdSendData_, cmdEnd_);
+
+  wscSend_ = new SocketControl(this);
+  tmrNowDateTime_ = new Timer(this);
+  tmrNowDateTime_->SetInterval(kClockInterval);
+  connect(tmrNowDateTime_, &Timer::Tick, this, &MainWindow::tmrNowDateTime_Timer);
+  tmrSend_ = new Timer(this);
+  tmrRcvAns_ = new Timer(this);
+}
+
+void MainWindow::BuildInputFileArea(QWidget* client) {
+  drvInDataFile_ = new QComboBox(client);
+  drvInDataFile_->setGeometry(TwipsRect(2040, 120, 2535, 300));
+  DirInDataFile_ = new QListWidget(client);
+  DirInDataFile_->setGeometry(TwipsRect(2040, 480, 2535, 1350));
+  FileInDataFile_ = new QListWidget(client);
+  FileInDataFile_->setGeometry(TwipsRect(4680, 120, 2295, 1710));
+  lblInFile_ = MakeLabel(client, "入力ファイル", TwipsRect(840, 2040, 1095, 375));
+  txtInFileName_ = new QLineEdit(client);
+  txtInFileName_->setGeometry(TwipsRect(2040, 1920, 4935, 375));
+  cmdRead_ = MakeButton(client, "入力", TwipsRect(7320, 1920, 1695, 375));
+
+  // At start the lists show the process's current drive and folder.
+  const std::string folder = QDir::currentPath().toStdString();
+  const auto drives = DriveList();
+  for (const auto& drive : drives) drvInDataFile_->addItem(QString::fromStdString(drive));
+  drvInDataFile_->setCurrentText(QString::fromStdString(DriveOf(folder, drives)));
+  try {
+    const FolderListing listing = ListFolder(folder);
+    int depth = 0;
+    for (const auto& ancestor : listing.ancestors) {
+      const std::string name = ancestor == "/" ? "/" : ancestor.substr(ancestor.rfind('/') + 1);
+      auto* item = new QListWidgetItem(QString(depth++ * 2, ' ') + QString::fromStdString(name));
+      item->setData(Qt::UserRole, QString::fromStdString(ancestor));
+      DirInDataFile_->addItem(item);
+    }
+    DirInDataFile_->setCurrentRow(DirInDataFile_->count() - 1);
+    for (const auto& sub : listing.subfolders) {
+      auto* item = new QListWidgetItem(QString(depth * 2, ' ') +
+                                       QString::fromStdString(sub.substr(sub.rfind('/') + 1)));
+      item->setData(Qt::UserRole, QString::fromStdString(sub));
+      DirInDataFile_->addItem(item);
+    }
+    for (const auto& file : ListFiles(folder)) FileInDataFile_->addItem(QString::fromStdString(file));
+  } catch (const std::exception&) {
+    // A current folder that cannot be listed leaves the lists empty.
+  }
+}
+
+void MainWindow::BuildStatusBar(QWidget* client) {
+  sbStatusBar_ = new QStatusBar(client);
+  sbStatusBar_->setGeometry(TwipsRect(0, 9915, kClientWidth, 255));
+  sbStatusBar_->setSizeGripEnabled(false);
+  auto* text = new QLabel(sbStatusBar_);
+  auto* date = new QLabel(sbStatusBar_);
+  auto* time = new QLabel(sbStatusBar_);
+  for (QLabel* panel : {text, date, time}) panel->setFrameShape(QFrame::Panel), panel->setFrameShadow(QFrame::Sunken);
+  sbStatusBar_->addWidget(text, 1);
+  sbStatusBar_->addPermanentWidget(date);
+  sbStatusBar_->addPermanentWidget(time);
+  // The date and time panels keep themselves up to date; the program never writes them.
+  auto refresh = [date, time] {
+    date->setText(QDate::currentDate().toString(QStringLiteral("yyyy/MM/dd")));
+    time->setText(QTime::currentTime().toString(QStringLiteral("H:mm")));
+  };
+  refresh();
+  auto* ticker = new QTimer(sbStatusBar_);
+  connect(ticker, &QTimer::timeout, sbStatusBar_, refresh);
+  ticker->start(1000);
+}
+
+void MainWindow::EnsureLoaded() {
+  if (loaded_) return;
+  loaded_ = true;
+  Form_Load();
+}
+
+void MainWindow::Form_Load() {
+  RunHandled("Form_Load", [&] {
+    setWindowTitle(QStringLiteral("Ostrel"));
+    LabelGridHeaders(*fgrdSendData_);
+    LabelGridHeaders(*fgrdRecvData_);
+    tmrNowDateTime_->SetEnabled(true);
+    CtrlLed(*shpSendLed_, kLedOff);
+    CtrlLed(*shpRecvLed_, kLedOff);
+    CenterForm(*this);
+  });
+}
+
+void MainWindow::ReadSetting(const std::string& strIniFile) {
+  ostrel::ReadSetting(strIniFile, settings_, *this);
+}
+
+void MainWindow::ShowCriticalMessage(const std::string& text) {
+  ShowMessage(isVisible() ? this : nullptr, text, MsgIcon::Critical);
+}
+
+void MainWindow::SetAnswerTimerInterval(int32_t milliseconds) {
+  EnsureLoaded();  // the answer timer is the first control the settings load touches
+  tmrRcvAns_->SetInterval(milliseconds);
+}
+
+void MainWindow::tmrNowDateTime_Timer() {
+  RunHandled("tmrNowDateTime_Timer", [&] {
+    const QString now = QString::fromStdString(NowDateTimeText());
+    lblNowDateTimeForSendData_->setText(now);
+    lblNowDateTimeForRecvData_->setText(now);
+  });
+}
+
+bool MainWindow::ConfirmExit() {
+  return ShowMessage(this, kExitQuestion, MsgIcon::Question, MsgButtons::OkCancel) ==
+         MsgResult::Ok;
+}
+
+void MainWindow::cmdEnd_Click() {
+  RunHandled("cmdEnd_Click", [&] {
+    if (ConfirmExit()) EndProgram();
+  });
+}
+
+void MainWindow::EndProgram() {
+  // Ending stops every timer and releases the socket; nothing more runs or is logged.
+  ending_ = true;
+  tmrNowDateTime_->SetEnabled(false);
+  tmrSend_->SetEnabled(false);
+  tmrRcvAns_->SetEnabled(false);
+  wscSend_->Close();
+  hide();
+  emit ExitConfirmed();
+}
+
+void MainWindow::showEvent(QShowEvent* event) {
+  EnsureLoaded();
+  QMainWindow::showEvent(event);
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+  // The title-bar close box asks the same question as "終了".
+  if (ending_) {
+    event->accept();
+    return;
+  }
+  event->ignore();
+  RunHandled("cmdEnd_Click", [&] {
+    if (ConfirmExit()) EndProgram();
+  });
+}
+
+void MainWindow::ComSetting_Click() {
+  RunHandled("ComSetting_Click", [&] {
+    auto* dialog = new ComSettingDialog(strSettingFile[Kiv_UdpSnd], this);
+    connect(dialog, &ComSettingDialog::Finished, this, &QWidget::show);
+    dialog->setWindowModality(Qt::ApplicationModal);
+    dialog->exec();
+  });
+}
+
+}  // namespace ostrel

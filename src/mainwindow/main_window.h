@@ -1,0 +1,140 @@
+#pragma once
+// The main window: the hub that owns the loaded settings, the two byte grids, the socket
+// and the three timers, and wires the controls to the subsystems.
+//
+// The road of one datagram:
+//
+//   file lists / drop ──► txtInFileName ──"入力"──► send-data file ──► fgrdSendData
+//                                                        (senddata: fill rule)
+//   "送信" / tmrSend ──► send cycle: reachability check (ICMP) ──► socket set-up
+//        ──► fgrdSendData read back ──► wscSend.SendData ──► wait on tmrRcvAns ticks
+//   wscSend.DataArrival ──► answer flag, fgrdRecvData, receive indicator
+//   every step ──► WriteLog (Log/Kiv_UdpSndLog.txt), rotated on every tmrSend tick
+//
+// The window's load step (caption, grid headers, clock, indicators off, centring) runs
+// the first time the window is used: when the settings load stores the answer timer's
+// interval, and at the latest when the window is shown.
+
+#include <QMainWindow>
+#include <string>
+
+#include "settings/read_setting.h"
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+class QStatusBar;
+class QAction;
+
+namespace ostrel {
+
+class FlexGrid;
+class LedShape;
+class SocketControl;
+class Timer;
+
+class MainWindow : public QMainWindow, private ReadSettingHost {
+  Q_OBJECT
+
+ public:
+  explicit MainWindow(QWidget* parent = nullptr);
+  ~MainWindow() override;
+
+  // Loads the settings file into this window's settings (see settings/read_setting.h).
+  void ReadSetting(const std::string& strIniFile);
+  const MainSettings& Settings() const { return settings_; }
+
+  // Runs the load step once; later calls do nothing.
+  void EnsureLoaded();
+  bool Loaded() const { return loaded_; }
+
+  // Controls, for the window tests and the subsystems wired here.
+  QComboBox* drvInDataFile() const { return drvInDataFile_; }
+  QListWidget* DirInDataFile() const { return DirInDataFile_; }
+  QListWidget* FileInDataFile() const { return FileInDataFile_; }
+  QLineEdit* txtInFileName() const { return txtInFileName_; }
+  QPushButton* cmdRead() const { return cmdRead_; }
+  QPushButton* cmdSendData() const { return cmdSendData_; }
+  QPushButton* cmdEnd() const { return cmdEnd_; }
+  QLabel* lblNowDateTimeForSendData() const { return lblNowDateTimeForSendData_; }
+  QLabel* lblNowDateTimeForRecvData() const { return lblNowDateTimeForRecvData_; }
+  QLabel* lblLastSentDateTimeData() const { return lblLastSentDateTimeData_; }
+  QLabel* lblLastRecvDateTimeData() const { return lblLastRecvDateTimeData_; }
+  LedShape* shpSendLed() const { return shpSendLed_; }
+  LedShape* shpRecvLed() const { return shpRecvLed_; }
+  FlexGrid* fgrdSendData() const { return fgrdSendData_; }
+  FlexGrid* fgrdRecvData() const { return fgrdRecvData_; }
+  QStatusBar* sbStatusBar() const { return sbStatusBar_; }
+  QAction* ComSetting() const { return ComSetting_; }
+  SocketControl* wscSend() const { return wscSend_; }
+  Timer* tmrNowDateTime() const { return tmrNowDateTime_; }
+  Timer* tmrSend() const { return tmrSend_; }
+  Timer* tmrRcvAns() const { return tmrRcvAns_; }
+
+ signals:
+  // The operator confirmed the exit question: timers are stopped, the socket is closed
+  // and the window is hidden. Whoever runs the program ends it on this signal.
+  void ExitConfirmed();
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  // ReadSettingHost
+  void ShowCriticalMessage(const std::string& text) override;
+  void SetAnswerTimerInterval(int32_t milliseconds) override;
+
+  void BuildControls();
+  void BuildInputFileArea(QWidget* client);
+  void BuildStatusBar(QWidget* client);
+  void Form_Load();
+  void tmrNowDateTime_Timer();
+  void cmdEnd_Click();
+  void ComSetting_Click();
+  // Asks the exit question; true when the operator answered OK.
+  bool ConfirmExit();
+  void EndProgram();
+
+  MainSettings settings_;
+  bool loaded_ = false;
+  bool ending_ = false;
+
+  QComboBox* drvInDataFile_ = nullptr;
+  QListWidget* DirInDataFile_ = nullptr;
+  QListWidget* FileInDataFile_ = nullptr;
+  QLabel* lblInFile_ = nullptr;
+  QLineEdit* txtInFileName_ = nullptr;
+  QPushButton* cmdRead_ = nullptr;
+  QLabel* lblSendData_ = nullptr;
+  LedShape* shpSendLed_ = nullptr;
+  QLabel* lblNowDateTimeForSend_ = nullptr;
+  QLabel* lblNowDateTimeForSendData_ = nullptr;
+  QLabel* lblLastSentDateTime_ = nullptr;
+  QLabel* lblLastSentDateTimeData_ = nullptr;
+  QPushButton* cmdSendData_ = nullptr;
+  FlexGrid* fgrdSendData_ = nullptr;
+  QLabel* lblRcvData_ = nullptr;
+  LedShape* shpRecvLed_ = nullptr;
+  QLabel* lblNowDateTimeForRecv_ = nullptr;
+  QLabel* lblNowDateTimeForRecvData_ = nullptr;
+  QLabel* lblLastRecvDateTime_ = nullptr;
+  QLabel* lblLastRecvDateTimeData_ = nullptr;
+  FlexGrid* fgrdRecvData_ = nullptr;
+  QPushButton* cmdEnd_ = nullptr;
+  QStatusBar* sbStatusBar_ = nullptr;
+  QAction* ComSetting_ = nullptr;
+  SocketControl* wscSend_ = nullptr;
+  Timer* tmrNowDateTime_ = nullptr;
+  Timer* tmrSend_ = nullptr;
+  Timer* tmrRcvAns_ = nullptr;
+};
+
+// Labels the header cells of a byte grid: "00".."0F" in row 0, "0000".. in column 0,
+// each centred.
+class GridControl;
+void LabelGridHeaders(GridControl& grid);
+
+}  // namespace ostrel

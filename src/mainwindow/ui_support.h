@@ -1,0 +1,56 @@
+#pragma once
+// What every window of the program shares: positions in twips (15 per pixel), the
+// fonts with their fallbacks, message boxes titled "Ostrel", and CenterForm.
+
+#include <QFont>
+#include <QPoint>
+#include <QRect>
+#include <QSize>
+#include <string>
+
+class QWidget;
+
+namespace ostrel {
+
+inline constexpr int kTwipsPerPixel = 15;
+
+constexpr int Px(int twips) { return twips / kTwipsPerPixel; }
+inline QRect TwipsRect(int left, int top, int width, int height) {
+  return QRect(Px(left), Px(top), Px(width), Px(height));
+}
+
+// "ＭＳ Ｐゴシック" with the fallback "Noto Sans CJK JP".
+QFont ProportionalFont(double points, bool bold = false);
+// "ＭＳ ゴシック" with the fallback "Noto Sans Mono CJK JP".
+QFont MonospaceFont(double points, bool bold = false);
+
+enum class MsgIcon { None, Information, Critical, Question };
+enum class MsgButtons { Ok, OkCancel };
+enum class MsgResult { Ok, Cancel };
+
+// Shows message boxes. The real one is a QMessageBox; tests install a fake.
+class MessageBoxPresenter {
+ public:
+  virtual ~MessageBoxPresenter() = default;
+  // `text` lines are joined with CR LF. With OkCancel, Cancel is the default button and
+  // closing the box counts as Cancel.
+  virtual MsgResult Show(QWidget* parent, const std::string& text, MsgIcon icon,
+                         MsgButtons buttons) = 0;
+};
+
+// Shows a message box titled "Ostrel" through the installed presenter.
+MsgResult ShowMessage(QWidget* parent, const std::string& text, MsgIcon icon,
+                      MsgButtons buttons = MsgButtons::Ok);
+
+// Installs `presenter` (it must outlive its use); nullptr restores the real one.
+void SetMessageBoxPresenter(MessageBoxPresenter* presenter);
+
+// The centred position, in twips, of a window of `outer` twips on a screen of `screen`
+// twips: (screen - outer) rounded half to even to whole twips, halved truncating towards
+// zero. A window larger than the screen gets a negative position.
+QPoint CenteredPositionTwips(QSizeF screen, QSizeF outer);
+
+// Moves `form` so that its frame is centred on its screen.
+void CenterForm(QWidget& form);
+
+}  // namespace ostrel

@@ -1,0 +1,74 @@
+#pragma once
+// The UDP socket of the main window. Per transmission the send cycle calls Close, sets
+// LocalPort, RemoteHost and RemotePort, then SendData, which binds the local port (no
+// address sharing: a port held by another program fails) and sends one datagram. The
+// socket then stays bound and raises DataArrival once per arriving datagram, from any
+// sender, until the next Close.
+
+#include <QObject>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class QUdpSocket;
+
+namespace ostrel {
+
+class SocketControl : public QObject {
+  Q_OBJECT
+
+ public:
+  explicit SocketControl(QObject* parent = nullptr);
+  ~SocketControl() override;
+
+  // Releases the socket if one is open; harmless when none is.
+  void Close();
+
+  void SetLocalPort(int32_t port) { local_port_ = port; }
+  int32_t LocalPort() const { return local_port_; }
+  // A dotted IPv4 address or a host name, resolved when sending.
+  void SetRemoteHost(const std::string& host) { remote_host_ = host; }
+  const std::string& RemoteHost() const { return remote_host_; }
+  void SetRemotePort(int32_t port) { remote_port_ = port; }
+  int32_t RemotePort() const { return remote_port_; }
+
+  // Binds to LocalPort when not bound, then sends `data` whole as one datagram to
+  // RemoteHost:RemotePort. Raises RunTimeError when the port is out of range or in use,
+  // the host does not resolve, or the datagram cannot be sent; nothing is sent then.
+  void SendData(const std::vector<uint8_t>& data);
+
+  // Takes the waiting datagram (the one DataArrival announced) into `data`.
+  void GetData(std::vector<uint8_t>& data);
+
+  // True while bound.
+  bool IsBound() const;
+
+ signals:
+  // One arrived datagram of `bytesTotal` bytes (0 for an empty one). A datagram the
+  // handler does not take with GetData is discarded after the handler returns.
+  void DataArrival(int32_t bytesTotal);
+
+ private:
+  void OnReadyRead();
+  // Binds the socket to LocalPort; raises RunTimeError when it cannot.
+  void Bind();
+  // True when a datagram waits on the bound socket.
+  bool HasDatagram() const;
+  // Takes the first waiting datagram off the socket unread. False when the read failed.
+  bool DiscardDatagram();
+
+  QUdpSocket* socket_ = nullptr;
+  int32_t local_port_ = 0;
+  std::string remote_host_;
+  int32_t remote_port_ = 0;
+  bool datagram_taken_ = false;
+  // True from the announcement of a datagram until the handler returns.
+  bool announced_ = false;
+  int32_t announced_size_ = 0;
+  // True while DataArrival handlers run; arrivals meanwhile wait for the running loop.
+  bool handling_ = false;
+  // Counts binds and closes, so the arrival loop sees a Close made inside a handler.
+  uint64_t binding_ = 0;
+};
+
+}  // namespace ostrel

@@ -1,0 +1,313 @@
+#include "senddata/flex_grid.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QHeaderView>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QTest>
+#include <memory>
+
+#include "common/run_time_error.h"
+
+namespace ostrel {
+namespace {
+
+class FlexGridTest : public ::testing::Test {
+ protected:
+  void SetUp() override { grid_.resize(585, 161); }
+
+  // Shows the grid at the main window's size, so cells have positions on screen.
+  void Show() {
+    grid_.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&grid_));
+  }
+  QPoint CellCentre(int row, int col) {
+    return grid_.visualRect(grid_.model()->index(row - 1, col - 1)).center();
+  }
+
+  FlexGrid grid_;
+};
+
+TEST_F(FlexGridTest, StartsWithHeaderRowOneDataRowAndSeventeenColumns) {
+  EXPECT_EQ(grid_.Rows(), 2);
+  EXPECT_EQ(grid_.Cols(), 17);
+  EXPECT_EQ(grid_.rowCount(), 1);
+  EXPECT_EQ(grid_.columnCount(), 16);
+  EXPECT_EQ(grid_.Row(), 1);
+  EXPECT_EQ(grid_.Col(), 1);
+  EXPECT_TRUE(grid_.Redraw());
+  for (int c = 0; c < 17; ++c) {
+    EXPECT_EQ(grid_.TextMatrix(0, c), "") << c;
+    EXPECT_EQ(grid_.TextMatrix(1, c), "") << c;
+    EXPECT_EQ(grid_.CellBackColorAt(1, c), kDefaultBackColor) << c;
+  }
+  // The table shows no numbers of its own in the headers.
+  EXPECT_EQ(grid_.model()->headerData(0, Qt::Vertical).toString(), "");
+  EXPECT_EQ(grid_.model()->headerData(15, Qt::Horizontal).toString(), "");
+  EXPECT_EQ(FlexGrid(5).Cols(), 5);
+}
+
+TEST_F(FlexGridTest, HeaderAndDataCellsMapOntoTheTable) {
+  grid_.SetTextMatrix(0, 11, "0A");
+  grid_.SetTextMatrix(1, 0, "0000");
+  grid_.SetTextMatrix(1, 16, "FF");
+  grid_.SetTextMatrix(0, 0, "corner");
+  EXPECT_EQ(grid_.horizontalHeaderItem(10)->text(), "0A");
+  EXPECT_EQ(grid_.verticalHeaderItem(0)->text(), "0000");
+  EXPECT_EQ(grid_.item(0, 15)->text(), "FF");
+  EXPECT_EQ(grid_.TextMatrix(0, 11), "0A");
+  EXPECT_EQ(grid_.TextMatrix(1, 0), "0000");
+  EXPECT_EQ(grid_.TextMatrix(1, 16), "FF");
+  EXPECT_EQ(grid_.TextMatrix(0, 0), "corner");
+  grid_.SetTextMatrix(1, 3, "ｱ漢字");  // UTF-8 round trip
+  EXPECT_EQ(grid_.TextMatrix(1, 3), "ｱ漢字");
+  // Addressing by TextMatrix leaves the current cell where it was.
+  EXPECT_EQ(grid_.Row(), 1);
+  EXPECT_EQ(grid_.Col(), 1);
+  EXPECT_EQ(grid_.Text(), "");
+}
+
+TEST_F(FlexGridTest, CurrentCellAddressesHeadersAndDataForTextAlignmentAndColour) {
+  // The main window's load step labels the headers through the current cell.
+  for (int i = 0; i < 16; ++i) {
+    grid_.SetRow(0);
+    grid_.SetCol(i + 1);
+    grid_.SetCellAlignment(kAlignCenterCenter);
+    grid_.SetText(i < 10 ? "0" + std::to_string(i) : std::string("0") + char('A' + i - 10));
+  }
+  grid_.SetRow(1);
+  grid_.SetCol(0);
+  grid_.SetCellAlignment(kAlignCenterCenter);
+  grid_.SetText("0000");
+  EXPECT_EQ(grid_.TextMatrix(0, 1), "00");
+  EXPECT_EQ(grid_.TextMatrix(0, 11), "0A");
+  EXPECT_EQ(grid_.TextMatrix(0, 16), "0F");
+  EXPECT_EQ(grid_.Text(), "0000");
+  EXPECT_TRUE(grid_.CellCenteredAt(0, 16));
+  EXPECT_TRUE(grid_.CellCenteredAt(1, 0));
+  EXPECT_EQ(grid_.verticalHeaderItem(0)->textAlignment(), int(Qt::AlignCenter));
+
+  grid_.SetRow(1);
+  grid_.SetCol(5);
+  EXPECT_FALSE(grid_.CellCenteredAt(1, 5));
+  grid_.SetCellAlignment(kAlignCenterCenter);
+  grid_.SetText("7F");
+  EXPECT_TRUE(grid_.CellCenteredAt(1, 5));
+  EXPECT_EQ(grid_.item(0, 4)->textAlignment(), int(Qt::AlignCenter));
+  EXPECT_EQ(grid_.TextMatrix(1, 5), "7F");
+  grid_.SetCellAlignment(0);
+  EXPECT_FALSE(grid_.CellCenteredAt(1, 5));
+  EXPECT_EQ(grid_.item(0, 4)->textAlignment(), int(Qt::AlignLeft | Qt::AlignTop));
+}
+
+TEST_F(FlexGridTest, BackColourGreyAndDefaultAgain) {
+  grid_.SetRow(1);
+  grid_.SetCol(16);
+  grid_.SetCellBackColor(kGreyBackColor);
+  EXPECT_EQ(grid_.CellBackColorAt(1, 16), kGreyBackColor);
+  EXPECT_EQ(grid_.item(0, 15)->background().color(), QColor(128, 128, 128));
+  EXPECT_EQ(grid_.CellBackColorAt(1, 15), kDefaultBackColor);
+  grid_.SetCellBackColor(0x0000FF);  // red in 0x00BBGGRR
+  EXPECT_EQ(grid_.item(0, 15)->background().color(), QColor(255, 0, 0));
+  grid_.SetCellBackColor(kDefaultBackColor);
+  EXPECT_EQ(grid_.CellBackColorAt(1, 16), kDefaultBackColor);
+  EXPECT_FALSE(grid_.item(0, 15)->data(Qt::BackgroundRole).isValid());
+  // Restoring the default of a cell never touched is harmless and creates nothing.
+  grid_.SetCol(2);
+  grid_.SetCellBackColor(kDefaultBackColor);
+  EXPECT_EQ(grid_.item(0, 1), nullptr);
+}
+
+TEST_F(FlexGridTest, SetRowsGrowsAndShrinksAtTheBottomKeepingCells) {
+  grid_.SetTextMatrix(1, 0, "0000");
+  grid_.SetTextMatrix(1, 1, "11");
+  grid_.SetRows(4);
+  EXPECT_EQ(grid_.Rows(), 4);
+  EXPECT_EQ(grid_.TextMatrix(1, 0), "0000");
+  EXPECT_EQ(grid_.TextMatrix(1, 1), "11");
+  EXPECT_EQ(grid_.TextMatrix(3, 0), "");
+  EXPECT_EQ(grid_.TextMatrix(3, 16), "");
+  EXPECT_EQ(grid_.CellBackColorAt(3, 16), kDefaultBackColor);
+  EXPECT_EQ(grid_.model()->headerData(2, Qt::Vertical).toString(), "");  // no row number
+
+  grid_.SetTextMatrix(3, 2, "33");
+  grid_.SetRow(3);
+  grid_.SetCol(2);
+  grid_.SetCellBackColor(kGreyBackColor);
+  grid_.SetRows(2);
+  EXPECT_EQ(grid_.Rows(), 2);
+  EXPECT_EQ(grid_.Row(), 1);  // the current row followed the bottom
+  EXPECT_EQ(grid_.Col(), 2);
+  EXPECT_EQ(grid_.TextMatrix(1, 1), "11");
+  EXPECT_THROW(grid_.TextMatrix(3, 2), RunTimeError);
+  // Rows that come back are empty, with the default background.
+  grid_.SetRows(4);
+  EXPECT_EQ(grid_.TextMatrix(3, 2), "");
+  EXPECT_EQ(grid_.CellBackColorAt(3, 2), kDefaultBackColor);
+
+  // Removing the row the operator last selected leaves a current cell set by code alone.
+  grid_.SetRows(4);
+  grid_.setCurrentCell(2, 0);  // the operator's selection in row 3
+  EXPECT_EQ(grid_.Row(), 3);
+  grid_.SetRow(1);
+  grid_.SetCol(5);
+  grid_.SetRows(2);
+  EXPECT_EQ(grid_.Row(), 1);
+  EXPECT_EQ(grid_.Col(), 5);
+
+  grid_.SetRows(1);  // the header row alone
+  EXPECT_EQ(grid_.Rows(), 1);
+  EXPECT_EQ(grid_.Row(), 0);
+  try {
+    grid_.SetRows(0);
+    FAIL() << "SetRows(0) did not raise";
+  } catch (const RunTimeError& error) {
+    EXPECT_EQ(error.Description(), desc::kInvalidPropertyValue);
+  }
+  EXPECT_EQ(grid_.Rows(), 1);
+}
+
+TEST_F(FlexGridTest, AddressesOutsideTheGridRaise) {
+  EXPECT_THROW(grid_.SetRow(2), RunTimeError);
+  EXPECT_THROW(grid_.SetRow(-1), RunTimeError);
+  EXPECT_THROW(grid_.SetCol(17), RunTimeError);
+  EXPECT_THROW(grid_.SetCellAlignment(10), RunTimeError);
+  EXPECT_EQ(grid_.Row(), 1);
+  EXPECT_EQ(grid_.Col(), 1);
+  try {
+    grid_.SetTextMatrix(1, 17, "00");
+    FAIL() << "no error for column 17";
+  } catch (const RunTimeError& error) {
+    EXPECT_EQ(error.Description(), desc::kSubscriptOutOfRange);
+  }
+  EXPECT_THROW(grid_.TextMatrix(-1, 0), RunTimeError);
+}
+
+TEST_F(FlexGridTest, RedrawReadsBackAndSuspendsPainting) {
+  Show();
+  grid_.SetRedraw(false);
+  EXPECT_FALSE(grid_.Redraw());
+  EXPECT_FALSE(grid_.viewport()->updatesEnabled());
+  EXPECT_FALSE(grid_.verticalHeader()->viewport()->updatesEnabled());
+  grid_.SetRedraw(true);
+  EXPECT_TRUE(grid_.Redraw());
+  EXPECT_TRUE(grid_.viewport()->updatesEnabled());
+}
+
+TEST_F(FlexGridTest, CellsCannotBeEditedByTyping) {
+  Show();
+  grid_.SetTextMatrix(1, 1, "12");
+  EXPECT_FALSE(grid_.item(0, 0)->flags() & Qt::ItemIsEditable);
+  QTest::mouseDClick(grid_.viewport(), Qt::LeftButton, {}, CellCentre(1, 1));
+  QTest::keyClicks(grid_.viewport(), "34");
+  QTest::keyClick(grid_.viewport(), Qt::Key_Return);
+  EXPECT_EQ(grid_.TextMatrix(1, 1), "12");
+}
+
+TEST_F(FlexGridTest, DoubleClickOnDataCellNamesItThenRaisesDblClick) {
+  grid_.SetRows(3);
+  Show();
+  grid_.SetRow(0);  // as left by the load step
+  grid_.SetCol(16);
+  int row_seen = -1;
+  int col_seen = -1;
+  QObject::connect(&grid_, &FlexGrid::DblClick, [&] {
+    row_seen = grid_.Row();
+    col_seen = grid_.Col();
+  });
+  QSignalSpy double_clicks(&grid_, &FlexGrid::DblClick);
+  QTest::mouseDClick(grid_.viewport(), Qt::LeftButton, {}, CellCentre(2, 11));
+  EXPECT_EQ(double_clicks.count(), 1);
+  EXPECT_EQ(row_seen, 2);
+  EXPECT_EQ(col_seen, 11);
+
+  // Below the last row there is no cell: nothing is raised and Row/Col stay.
+  QTest::mouseDClick(grid_.viewport(), Qt::LeftButton, {},
+                     QPoint(CellCentre(2, 3).x(), grid_.viewport()->height() - 2));
+  EXPECT_EQ(double_clicks.count(), 1);
+  EXPECT_EQ(grid_.Row(), 2);
+  EXPECT_EQ(grid_.Col(), 11);
+}
+
+TEST_F(FlexGridTest, OperatorSelectsDataCellsButNeverAHeader) {
+  grid_.SetRows(3);
+  for (int r = 1; r < 3; ++r) {
+    for (int c = 1; c < 17; ++c) grid_.SetTextMatrix(r, c, "00");
+  }
+  Show();
+  QSignalSpy mouse_ups(&grid_, &FlexGrid::MouseUp);
+  QTest::mouseClick(grid_.viewport(), Qt::LeftButton, {}, CellCentre(2, 4));
+  EXPECT_EQ(grid_.Row(), 2);
+  EXPECT_EQ(grid_.Col(), 4);
+  EXPECT_EQ(mouse_ups.count(), 1);
+  // Code moved the current cell; clicking the same cell again brings it back.
+  grid_.SetRow(1);
+  grid_.SetCol(1);
+  QTest::mouseClick(grid_.viewport(), Qt::LeftButton, {}, CellCentre(2, 4));
+  EXPECT_EQ(grid_.Row(), 2);
+  EXPECT_EQ(grid_.Col(), 4);
+
+  QHeaderView* columns = grid_.horizontalHeader();
+  QHeaderView* rows = grid_.verticalHeader();
+  const QPoint column_header(columns->sectionViewportPosition(6) + 5, columns->height() / 2);
+  const QPoint row_header(rows->width() / 2, rows->sectionViewportPosition(0) + 5);
+  QTest::mouseClick(columns->viewport(), Qt::LeftButton, {}, column_header);
+  QTest::mouseDClick(columns->viewport(), Qt::LeftButton, {}, column_header);
+  QTest::mouseClick(rows->viewport(), Qt::LeftButton, {}, row_header);
+  EXPECT_EQ(grid_.Row(), 2);
+  EXPECT_EQ(grid_.Col(), 4);
+  ASSERT_EQ(grid_.selectedItems().size(), 1);  // no header click selected a row or column
+  EXPECT_EQ(grid_.selectedItems()[0], grid_.item(1, 3));
+  EXPECT_EQ(grid_.currentRow(), 1);
+  EXPECT_EQ(grid_.currentColumn(), 3);
+  EXPECT_GE(mouse_ups.count(), 4);  // header releases count as releases over the grid
+
+  // The keyboard moves within the data cells and Row/Col follow.
+  QTest::keyClick(grid_.viewport(), Qt::Key_Up);
+  QTest::keyClick(grid_.viewport(), Qt::Key_Up);
+  QTest::keyClick(grid_.viewport(), Qt::Key_Left);
+  EXPECT_EQ(grid_.Row(), 1);
+  EXPECT_EQ(grid_.Col(), 3);
+}
+
+TEST_F(FlexGridTest, SixteenColumnsAndRowHeaderFitWithoutSideways) {
+  grid_.SetRows(129);
+  Show();
+  const QHeaderView* columns = grid_.horizontalHeader();
+  const int needed = grid_.verticalHeader()->width() + columns->length() +
+                     grid_.verticalScrollBar()->sizeHint().width() + 2 * grid_.frameWidth();
+  EXPECT_LE(needed, 585);
+  EXPECT_FALSE(grid_.horizontalScrollBar()->isVisible());
+}
+
+TEST_F(FlexGridTest, FullFillWithRedrawOffIsQuick) {
+  Show();
+  QElapsedTimer clock;
+  clock.start();
+  grid_.SetRedraw(false);
+  grid_.SetRows(129);
+  for (int r = 1; r < grid_.Rows(); ++r) {
+    grid_.SetRow(r);
+    grid_.SetCol(0);
+    grid_.SetCellAlignment(kAlignCenterCenter);
+    grid_.SetText("0000");
+    for (int c = 1; c < grid_.Cols(); ++c) {
+      grid_.SetCol(c);
+      grid_.SetCellAlignment(kAlignCenterCenter);
+      grid_.SetText("A5");
+      grid_.SetCellBackColor(kDefaultBackColor);
+    }
+  }
+  grid_.SetRedraw(true);
+  QCoreApplication::processEvents();
+  // Generous: a layout pass per cell would take far longer.
+  EXPECT_LT(clock.elapsed(), 2000);
+  EXPECT_EQ(grid_.TextMatrix(128, 16), "A5");
+  EXPECT_EQ(grid_.TextMatrix(128, 0), "0000");
+}
+
+}  // namespace
+}  // namespace ostrel
