@@ -20,10 +20,14 @@
 #include "common/timer.h"
 #include "ctrl_led.h"
 #include "logging/error_handler.h"
+#include "senddata/byte_editor_dialog.h"
+#include "senddata/byte_grid.h"
 #include "senddata/file_lists.h"
+#include "senddata/send_data_file.h"
 #include "senddata/flex_grid.h"
 #include "settings/com_setting_dialog.h"
 #include "startup/working_folders.h"
+#include "transmission/ping_check.h"
 #include "transmission/socket_control.h"
 #include "ui_support.h"
 
@@ -101,6 +105,7 @@ void MainWindow::BuildControls() {
   cmdSendData_ = MakeButton(client, "送信", TwipsRect(7320, 2520, 1695, 375));
   fgrdSendData_ = new FlexGrid(17, client);
   fgrdSendData_->setGeometry(TwipsRect(720, 3120, 8775, 2415));
+  connect(fgrdSendData_, &FlexGrid::DblClick, this, &MainWindow::fgrdSendData_DblClick);
 
   lblRcvData_ = MakeLabel(client, "受信データ", TwipsRect(720, 5880, 1575, 375));
   lblRcvData_->setFont(caption_font);
@@ -134,6 +139,56 @@ void MainWindow::BuildControls() {
   connect(tmrNowDateTime_, &Timer::Tick, this, &MainWindow::tmrNowDateTime_Timer);
   tmrSend_ = new Timer(this);
   tmrRcvAns_ = new Timer(this);
+  BuildTransmission();
+}
+
+void MainWindow::BuildTransmission() {
+  ping_ = new PingCheck(this);
+  connect(ping_, &PingCheck::Finished, this, [this](bool reachable) {
+    if (auto done = std::move(ping_done_)) done(reachable);
+  });
+  auto start_ping = [this](const std::string& host, uint8_t tries,
+                           std::function<void(bool)> done) {
+    ping_done_ = std::move(done);
+    ping_->Start(host, tries);
+  };
+  cycle_ = new SendCycle(settings_, *wscSend_, *tmrSend_, *tmrRcvAns_, *this, start_ping, this);
+  connect(cmdSendData_, &QPushButton::clicked, cycle_, &SendCycle::cmdSendData_Click);
+  connect(tmrSend_, &Timer::Tick, cycle_, &SendCycle::tmrSend_Timer);
+  connect(tmrRcvAns_, &Timer::Tick, cycle_, &SendCycle::tmrRcvAns_Timer);
+  connect(wscSend_, &SocketControl::DataArrival, cycle_, &SendCycle::wscSend_DataArrival);
+}
+
+bool MainWindow::SendGridRedraw() const { return fgrdSendData_->Redraw(); }
+
+std::vector<uint8_t> MainWindow::ReadSendGrid() {
+  std::vector<uint8_t> bytes;
+  SetByteArrayFromGrid(bytes, *fgrdSendData_);
+  return bytes;
+}
+
+void MainWindow::ShowAnswer(const std::vector<uint8_t>& bytes) {
+  fgrdRecvData_->SetRedraw(false);
+  SetGridFromByteArray(*fgrdRecvData_, bytes);
+  fgrdRecvData_->SetRedraw(true);
+}
+
+void MainWindow::SetSendLed(int16_t state) { CtrlLed(*shpSendLed_, state); }
+
+void MainWindow::SetRecvLed(int16_t state) { CtrlLed(*shpRecvLed_, state); }
+
+void MainWindow::SetLastSentDateTime(const std::string& text) {
+  lblLastSentDateTimeData_->setText(QString::fromStdString(text));
+}
+
+void MainWindow::SetLastRecvDateTime(const std::string& text) {
+  lblLastRecvDateTimeData_->setText(QString::fromStdString(text));
+}
+
+std::string MainWindow::SendButtonCaption() const { return cmdSendData_->text().toStdString(); }
+
+void MainWindow::SetSendButtonCaption(const std::string& caption) {
+  cmdSendData_->setText(QString::fromStdString(caption));
 }
 
 void MainWindow::BuildInputFileArea(QWidget* client) {
@@ -147,6 +202,7 @@ void MainWindow::BuildInputFileArea(QWidget* client) {
   txtInFileName_ = new QLineEdit(client);
   txtInFileName_->setGeometry(TwipsRect(2040, 1920, 4935, 375));
   cmdRead_ = MakeButton(client, "入力", TwipsRect(7320, 1920, 1695, 375));
+  connect(cmdRead_, &QPushButton::clicked, this, &MainWindow::cmdRead_Click);
 
   // At start the lists show the process's current drive and folder.
   const std::string folder = QDir::currentPath().toStdString();
@@ -236,6 +292,28 @@ void MainWindow::tmrNowDateTime_Timer() {
   });
 }
 
+void MainWindow::cmdRead_Click() {
+  RunHandled("cmdRead_Click", [&] {
+    const std::string name = txtInFileName_->text().toStdString();  // used as typed
+    switch (CheckInputFileName(name)) {
+      case InputFileCheck::kEmptyName:
+        ShowMessage(this, kInputFileNameEmptyMessage, MsgIcon::Information);
+        break;
+      case InputFileCheck::kNoSuchFile:
+        ShowMessage(this, kInputFileMissingMessage, MsgIcon::Critical);
+        break;
+      case InputFileCheck::kOk:
+        LoadSendDataFile(*fgrdSendData_, name);
+        break;
+    }
+  });
+}
+
+void MainWindow::fgrdSendData_DblClick() {
+  if (!frmInputData_) frmInputData_ = new ByteEditorDialog(this);
+  ostrel::fgrdSendData_DblClick(*frmInputData_, *fgrdSendData_);
+}
+
 bool MainWindow::ConfirmExit() {
   return ShowMessage(this, kExitQuestion, MsgIcon::Question, MsgButtons::OkCancel) ==
          MsgResult::Ok;
@@ -250,6 +328,8 @@ void MainWindow::cmdEnd_Click() {
 void MainWindow::EndProgram() {
   // Ending stops every timer and releases the socket; nothing more runs or is logged.
   ending_ = true;
+  cycle_->Abandon();
+  ping_->Cancel();
   tmrNowDateTime_->SetEnabled(false);
   tmrSend_->SetEnabled(false);
   tmrRcvAns_->SetEnabled(false);

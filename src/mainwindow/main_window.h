@@ -16,9 +16,11 @@
 // interval, and at the latest when the window is shown.
 
 #include <QMainWindow>
+#include <functional>
 #include <string>
 
 #include "settings/read_setting.h"
+#include "transmission/send_cycle.h"
 
 class QComboBox;
 class QLabel;
@@ -32,10 +34,12 @@ namespace ostrel {
 
 class FlexGrid;
 class LedShape;
+class ByteEditorDialog;
+class PingCheck;
 class SocketControl;
 class Timer;
 
-class MainWindow : public QMainWindow, private ReadSettingHost {
+class MainWindow : public QMainWindow, private ReadSettingHost, private SendCycleView {
   Q_OBJECT
 
  public:
@@ -72,6 +76,8 @@ class MainWindow : public QMainWindow, private ReadSettingHost {
   Timer* tmrNowDateTime() const { return tmrNowDateTime_; }
   Timer* tmrSend() const { return tmrSend_; }
   Timer* tmrRcvAns() const { return tmrRcvAns_; }
+  SendCycle* sendCycle() const { return cycle_; }
+  ByteEditorDialog* frmInputData() const { return frmInputData_; }
 
  signals:
   // The operator confirmed the exit question: timers are stopped, the socket is closed
@@ -86,6 +92,21 @@ class MainWindow : public QMainWindow, private ReadSettingHost {
   // ReadSettingHost
   void ShowCriticalMessage(const std::string& text) override;
   void SetAnswerTimerInterval(int32_t milliseconds) override;
+
+  // SendCycleView
+  bool SendGridRedraw() const override;
+  std::vector<uint8_t> ReadSendGrid() override;
+  void ShowAnswer(const std::vector<uint8_t>& bytes) override;
+  void SetSendLed(int16_t state) override;
+  void SetRecvLed(int16_t state) override;
+  void SetLastSentDateTime(const std::string& text) override;
+  void SetLastRecvDateTime(const std::string& text) override;
+  std::string SendButtonCaption() const override;
+  void SetSendButtonCaption(const std::string& caption) override;
+
+  void BuildTransmission();
+  void cmdRead_Click();
+  void fgrdSendData_DblClick();
 
   void BuildControls();
   void BuildInputFileArea(QWidget* client);
@@ -130,6 +151,10 @@ class MainWindow : public QMainWindow, private ReadSettingHost {
   Timer* tmrNowDateTime_ = nullptr;
   Timer* tmrSend_ = nullptr;
   Timer* tmrRcvAns_ = nullptr;
+  PingCheck* ping_ = nullptr;
+  std::function<void(bool)> ping_done_;
+  SendCycle* cycle_ = nullptr;
+  ByteEditorDialog* frmInputData_ = nullptr;  // loaded on the first double click
 };
 
 // Labels the header cells of a byte grid: "00".."0F" in row 0, "0000".. in column 0,

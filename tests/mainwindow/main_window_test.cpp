@@ -187,6 +187,50 @@ TEST_F(MainWindowTest, MenuOpensTheSettingsDialogModally) {
   EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
 }
 
+TEST_F(MainWindowTest, LoadButtonChecksTheNameThenFillsTheSendGrid) {
+  window_.EnsureLoaded();
+  window_.cmdRead()->click();
+  window_.txtInFileName()->setText(QString::fromStdString(dir_ / "missing.bin"));
+  window_.cmdRead()->click();
+  ASSERT_EQ(boxes_.shown.size(), 2u);
+  EXPECT_EQ(boxes_.shown[0].text, "入力ファイルを指定してください。");
+  EXPECT_EQ(boxes_.shown[0].icon, MsgIcon::Information);
+  EXPECT_EQ(boxes_.shown[1].text, "ファイルがありません。");
+  EXPECT_EQ(boxes_.shown[1].icon, MsgIcon::Critical);
+
+  WriteFileBytes(dir_ / "data.bin", std::string("\x00\x0A\xFF", 3));
+  window_.txtInFileName()->setText(QString::fromStdString(dir_ / "data.bin"));
+  window_.cmdRead()->click();
+  EXPECT_EQ(boxes_.shown.size(), 2u);
+  FlexGrid& grid = *window_.fgrdSendData();
+  EXPECT_EQ(grid.TextMatrix(1, 1), "00");
+  EXPECT_EQ(grid.TextMatrix(1, 2), "0A");
+  EXPECT_EQ(grid.TextMatrix(1, 3), "FF");
+  EXPECT_EQ(grid.TextMatrix(1, 4), "");
+  EXPECT_TRUE(grid.Redraw());
+}
+
+TEST_F(MainWindowTest, DoubleClickOnASendGridCellOpensTheByteEditorOnIt) {
+  WriteFileBytes(dir_ / "data.bin", std::string("\x00\x0A\xFF", 3));
+  window_.txtInFileName()->setText(QString::fromStdString(dir_ / "data.bin"));
+  window_.show();
+  window_.cmdRead()->click();
+  FlexGrid& grid = *window_.fgrdSendData();
+  const QRect cell = grid.visualRect(grid.model()->index(0, 1));
+  QString title;
+  QTimer::singleShot(0, [&] {
+    QWidget* dialog = QApplication::activeModalWidget();
+    ASSERT_NE(dialog, nullptr);
+    title = dialog->windowTitle();
+    dialog->hide();
+  });
+  QTest::mouseDClick(grid.viewport(), Qt::LeftButton, {}, cell.center());
+  EXPECT_EQ(title, "データ設定");
+  EXPECT_EQ(grid.Row(), 1);
+  EXPECT_EQ(grid.Col(), 2);
+  EXPECT_NE(window_.frmInputData(), nullptr);
+}
+
 TEST_F(MainWindowTest, ReadSettingStoresTheAnswerTimerIntervalAndLoadsTheWindow) {
   WriteFileBytes(dir_ / "s.ini",
                  "[Maintenance]\r\nCommonSendRetry=3\r\nPingRetry=2\r\nUdpAnsTimerInteval=250\r\n"

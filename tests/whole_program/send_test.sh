@@ -1,0 +1,82 @@
+#!/usr/bin/env bash
+# Loads a file and sends it with the keyboard in the built program under Xvfb, against a
+# socat echo peer on loopback, and checks from outside: the bytes that arrived at the peer,
+# their source port, the log lines in order, and the answer in the log.
+# Usage: send_test.sh path/to/ostrel
+set -uo pipefail
+exe=$(readlink -f "$1")
+for tool in Xvfb xdotool socat iconv python3; do
+  command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
+done
+
+failures=0
+check() {
+  local what=$1; shift
+  if "$@"; then echo "ok   - $what"; else echo "FAIL - $what"; failures=$((failures + 1)); fi
+}
+
+work=$(mktemp -d)
+pids=()
+cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done; rm -rf "$work"; }
+trap cleanup EXIT
+
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
+pids+=($!)
+for _ in $(seq 300); do [ -s "$work/display" ] && break; sleep 0.1; done
+[ -s "$work/display" ] || { echo "FAIL - Xvfb did not start"; exit 1; }
+export DISPLAY=:$(head -n 1 "$work/display") QT_QPA_PLATFORM=xcb
+
+free_port() {
+  python3 -c 'import socket; s=socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
+}
+peer_port=$(free_port)
+src_port=$(free_port)
+
+# The peer: records each datagram and its source port, and echoes it back.
+socat -T 2 UDP4-RECVFROM:"$peer_port",bind=127.0.0.1,fork \
+  SYSTEM:"echo \$SOCAT_PEERPORT >>'$work/ports'; tee -a '$work/received.bin'" &
+pids+=($!)
+
+app_dir="$work/app"
+mkdir -p "$app_dir/Config"
+cp "$exe" "$app_dir/ostrel"
+printf '[IPAddress]\r\nIPAddress=127.0.0.1\r\n[Port]\r\nUdpSrcPort=%s\r\nUdpDestPort=%s\r\n[Maintenance]\r\nSendInterval=600\r\nSendIntervalUnit=1\r\nCommonSendRetry=3\r\nPingRetry=3\r\nUdpAnsTimerInteval=100\r\nUdpAnsTimeOut=1000\r\nLogMaxSize=3\r\nLogGenerations=10\r\n' \
+  "$src_port" "$peer_port" >"$app_dir/Config/Kiv_UdpSendSetting.ini"
+# 20 bytes: 00 01 … 13.
+python3 -c 'import sys; sys.stdout.buffer.write(bytes(range(20)))' >"$work/payload.bin"
+
+(cd "$work" && exec "$app_dir/ostrel") & pid=$!; pids+=($pid)
+window=""
+for _ in $(seq 100); do
+  for id in $(xdotool search --onlyvisible --pid "$pid" 2>/dev/null); do
+    [ "$(xdotool getwindowname "$id" 2>/dev/null)" = "Ostrel" ] && window=$id
+  done
+  [ -n "$window" ] && break
+  sleep 0.1
+done
+check "the main window is shown" test -n "$window"
+
+log_lines() { iconv -f CP932 -t UTF-8 "$app_dir/Log/Kiv_UdpSndLog.txt" 2>/dev/null | tr -d '\r' | cut -d' ' -f5-; }
+
+# Keyboard only: the drive list has the focus; three tabs reach the file-name box, one more
+# the "入力" button, one more the "送信" button.
+xdotool windowfocus --sync "$window"
+xdotool key --window "$window" Tab Tab Tab
+xdotool type --window "$window" --delay 5 "$work/payload.bin"
+xdotool key --window "$window" Tab space
+sleep 0.5
+xdotool key --window "$window" Tab space
+
+for _ in $(seq 100); do
+  log_lines | grep -q '応答データを受信しました。' && break
+  sleep 0.1
+done
+check "the peer received exactly the file's bytes" cmp -s "$work/payload.bin" "$work/received.bin"
+check "the datagram came from the configured source port" grep -qx "$src_port" "$work/ports"
+expected=$(printf '%s\n' "接続先:127.0.0.1 Ping OK" "20バイトのデータを送信しました。" "20バイトの応答データを受信しました。")
+check "the log holds the check, the transmission and the answer in order" \
+  test "$(log_lines | head -n 3)" = "$expected"
+check "the program still runs" kill -0 "$pid"
+
+echo "$failures failed"
+[ "$failures" -eq 0 ]
