@@ -3,9 +3,7 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QCoreApplication>
 #include <QDate>
-#include <QDir>
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
@@ -22,9 +20,9 @@
 #include "logging/error_handler.h"
 #include "senddata/byte_editor_dialog.h"
 #include "senddata/byte_grid.h"
-#include "senddata/file_lists.h"
-#include "senddata/send_data_file.h"
 #include "senddata/flex_grid.h"
+#include "senddata/input_file_selection.h"
+#include "senddata/send_data_file.h"
 #include "settings/com_setting_dialog.h"
 #include "startup/working_folders.h"
 #include "transmission/ping_check.h"
@@ -147,8 +145,7 @@ void MainWindow::BuildTransmission() {
   connect(ping_, &PingCheck::Finished, this, [this](bool reachable) {
     if (auto done = std::move(ping_done_)) done(reachable);
   });
-  auto start_ping = [this](const std::string& host, uint8_t tries,
-                           std::function<void(bool)> done) {
+  auto start_ping = [this](const std::string& host, uint8_t tries, std::function<void(bool)> done) {
     ping_done_ = std::move(done);
     ping_->Start(host, tries);
   };
@@ -204,31 +201,9 @@ void MainWindow::BuildInputFileArea(QWidget* client) {
   cmdRead_ = MakeButton(client, "入力", TwipsRect(7320, 1920, 1695, 375));
   connect(cmdRead_, &QPushButton::clicked, this, &MainWindow::cmdRead_Click);
 
-  // At start the lists show the process's current drive and folder.
-  const std::string folder = QDir::currentPath().toStdString();
-  const auto drives = DriveList();
-  for (const auto& drive : drives) drvInDataFile_->addItem(QString::fromStdString(drive));
-  drvInDataFile_->setCurrentText(QString::fromStdString(DriveOf(folder, drives)));
-  try {
-    const FolderListing listing = ListFolder(folder);
-    int depth = 0;
-    for (const auto& ancestor : listing.ancestors) {
-      const std::string name = ancestor == "/" ? "/" : ancestor.substr(ancestor.rfind('/') + 1);
-      auto* item = new QListWidgetItem(QString(depth++ * 2, ' ') + QString::fromStdString(name));
-      item->setData(Qt::UserRole, QString::fromStdString(ancestor));
-      DirInDataFile_->addItem(item);
-    }
-    DirInDataFile_->setCurrentRow(DirInDataFile_->count() - 1);
-    for (const auto& sub : listing.subfolders) {
-      auto* item = new QListWidgetItem(QString(depth * 2, ' ') +
-                                       QString::fromStdString(sub.substr(sub.rfind('/') + 1)));
-      item->setData(Qt::UserRole, QString::fromStdString(sub));
-      DirInDataFile_->addItem(item);
-    }
-    for (const auto& file : ListFiles(folder)) FileInDataFile_->addItem(QString::fromStdString(file));
-  } catch (const std::exception&) {
-    // A current folder that cannot be listed leaves the lists empty.
-  }
+  // The lists follow each other and fill the box; they start at the current folder.
+  inputFiles_ =
+      new InputFileSelection(drvInDataFile_, DirInDataFile_, FileInDataFile_, txtInFileName_, this);
 }
 
 void MainWindow::BuildStatusBar(QWidget* client) {
@@ -238,7 +213,8 @@ void MainWindow::BuildStatusBar(QWidget* client) {
   auto* text = new QLabel(sbStatusBar_);
   auto* date = new QLabel(sbStatusBar_);
   auto* time = new QLabel(sbStatusBar_);
-  for (QLabel* panel : {text, date, time}) panel->setFrameShape(QFrame::Panel), panel->setFrameShadow(QFrame::Sunken);
+  for (QLabel* panel : {text, date, time})
+    panel->setFrameShape(QFrame::Panel), panel->setFrameShadow(QFrame::Sunken);
   sbStatusBar_->addWidget(text, 1);
   sbStatusBar_->addPermanentWidget(date);
   sbStatusBar_->addPermanentWidget(time);
@@ -315,8 +291,7 @@ void MainWindow::fgrdSendData_DblClick() {
 }
 
 bool MainWindow::ConfirmExit() {
-  return ShowMessage(this, kExitQuestion, MsgIcon::Question, MsgButtons::OkCancel) ==
-         MsgResult::Ok;
+  return ShowMessage(this, kExitQuestion, MsgIcon::Question, MsgButtons::OkCancel) == MsgResult::Ok;
 }
 
 void MainWindow::cmdEnd_Click() {

@@ -35,6 +35,7 @@ namespace ostrel {
 class FlexGrid;
 class LedShape;
 class ByteEditorDialog;
+class InputFileSelection;
 class PingCheck;
 class SocketControl;
 class Timer;
@@ -78,6 +79,7 @@ class MainWindow : public QMainWindow, private ReadSettingHost, private SendCycl
   Timer* tmrRcvAns() const { return tmrRcvAns_; }
   SendCycle* sendCycle() const { return cycle_; }
   ByteEditorDialog* frmInputData() const { return frmInputData_; }
+  InputFileSelection* inputFiles() const { return inputFiles_; }
 
  signals:
   // The operator confirmed the exit question: timers are stopped, the socket is closed
@@ -155,6 +157,7 @@ class MainWindow : public QMainWindow, private ReadSettingHost, private SendCycl
   std::function<void(bool)> ping_done_;
   SendCycle* cycle_ = nullptr;
   ByteEditorDialog* frmInputData_ = nullptr;  // loaded on the first double click
+  InputFileSelection* inputFiles_ = nullptr;
 };
 
 // Labels the header cells of a byte grid: "00".."0F" in row 0, "0000".. in column 0,

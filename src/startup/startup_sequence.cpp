@@ -65,7 +65,8 @@ Startup Main(std::function<void()> end_program) {
   } catch (...) {
     LogErrorText("Main", "");
   }
-  s.window_shown = (s.main_window && s.main_window->isVisible()) || (s.dialog && s.dialog->isVisible());
+  s.window_shown =
+      (s.main_window && s.main_window->isVisible()) || (s.dialog && s.dialog->isVisible());
   return s;
 }
 

@@ -22,9 +22,9 @@ struct Startup {
   Startup(Startup&&) noexcept;
   Startup& operator=(Startup&&) noexcept;
 
-  std::unique_ptr<InstanceLock> lock;        // held for the whole run
-  std::unique_ptr<MainWindow> main_window;   // hidden until shown
-  QPointer<ComSettingDialog> dialog;         // the first window when settings are unusable
+  std::unique_ptr<InstanceLock> lock;       // held for the whole run
+  std::unique_ptr<MainWindow> main_window;  // hidden until shown
+  QPointer<ComSettingDialog> dialog;        // the first window when settings are unusable
   // True when a window is visible: run the event loop. False: the process ends at once.
   bool window_shown = false;
 };

@@ -275,13 +275,16 @@ void SendCycle::cmdSendData_Click() {
 void SendCycle::tmrSend_Timer() {
   RunHandled("tmrSend_Timer", [&] {
     RotateLog(strLogFile[Kiv_UdpSnd], intLogMaxSize, intLogGenerations);
-    if (loop_) return;  // a tick during a cycle starts none
     if (settings_.intSendIntervalUnit != 0) {
       if (intSendTickCount < settings_.lngSendInterval) {
         Add1(intSendTickCount);
         return;
       }
+      // Due while a cycle is under way: the first tick after it starts the timed cycle.
+      if (loop_) return;
       intSendTickCount = 0;
+    } else if (loop_) {
+      return;  // a tick during a cycle starts none
     }
     tmrSend_.SetEnabled(false);
     const bool ok = SendUdpData();

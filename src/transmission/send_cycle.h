@@ -62,8 +62,8 @@ class SendCycle : public QObject {
  public:
   // The cycle uses, but does not own, the settings, the socket, both timers and the view;
   // they must outlive it.
-  SendCycle(const MainSettings& settings, SocketControl& wscSend, Timer& tmrSend,
-            Timer& tmrRcvAns, SendCycleView& view, PingStart ping, QObject* parent = nullptr);
+  SendCycle(const MainSettings& settings, SocketControl& wscSend, Timer& tmrSend, Timer& tmrRcvAns,
+            SendCycleView& view, PingStart ping, QObject* parent = nullptr);
   ~SendCycle() override;
 
   // Runs one send cycle to its end. True when it reached its end step (also after an

@@ -5,7 +5,9 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <QElapsedTimer>
 #include <QHostAddress>
+#include <QTimer>
 #include <QUdpSocket>
 
 #include "common/run_time_error.h"
@@ -160,10 +162,22 @@ bool SocketControl::DiscardDatagram() {
 // socket whatever the handler left there (an empty datagram included, or it would block
 // every later one). A handler may run a nested event loop: arrivals during it only
 // trigger a nested readyRead that returns at once, and this loop finds them afterwards.
+// A flood is taken in batches: after a batch the event loop runs (timers, the clock,
+// clicks) before the next batch, so the window stays live while datagrams pour in.
 void SocketControl::OnReadyRead() {
   if (handling_) return;
   FlagGuard handling(handling_);
-  while (HasDatagram()) {
+  continuation_scheduled_ = false;
+  QElapsedTimer batch;
+  batch.start();
+  for (int handled = 0; HasDatagram(); ++handled) {
+    if (handled >= kBatchDatagrams || batch.elapsed() >= kBatchMilliseconds) {
+      if (!continuation_scheduled_) {
+        continuation_scheduled_ = true;
+        QTimer::singleShot(0, this, &SocketControl::OnReadyRead);
+      }
+      return;
+    }
     qint64 size = socket_->pendingDatagramSize();
     if (size < 0) size = socket_->pendingDatagramSize();  // as in HasDatagram
     if (size < 0) {

@@ -50,6 +50,11 @@ class SocketControl : public QObject {
 
  private:
   void OnReadyRead();
+
+  // The most datagrams, and the longest time, handled before the event loop runs again.
+  static constexpr int kBatchDatagrams = 64;
+  static constexpr int kBatchMilliseconds = 10;
+  bool continuation_scheduled_ = false;
   // Binds the socket to LocalPort; raises RunTimeError when it cannot.
   void Bind();
   // True when a datagram waits on the bound socket.

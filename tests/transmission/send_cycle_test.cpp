@@ -307,6 +307,22 @@ TEST_F(SendCycleTest, SecondsCountTicksAndCycleOnEveryIntervalPlusOneTick) {
   EXPECT_TRUE(tmrSend_.Enabled()) << "re-enabled after each timed cycle";
 }
 
+TEST_F(SendCycleTest, TicksDuringACycleCountButStartNoCycle) {
+  settings_.intSendIntervalUnit = 1;
+  settings_.lngSendInterval = 2;
+  settings_.intCommonSendRetry = 1;
+  cycle_.intSendTickCount = 0;
+  QTimer::singleShot(20, [&] {
+    for (int i = 0; i < 3; ++i) cycle_.tmrSend_Timer();
+  });
+  cycle_.SendUdpData();
+  EXPECT_EQ(peer_.Received().size(), 1u) << "no cycle inside the running one";
+  EXPECT_EQ(cycle_.intSendTickCount, 2) << "counted up to due, and kept there";
+  cycle_.tmrSend_Timer();
+  EXPECT_EQ(peer_.Received().size(), 2u) << "the first tick after the cycle starts it";
+  EXPECT_EQ(cycle_.intSendTickCount, 0);
+}
+
 TEST_F(SendCycleTest, EverySendTimerTickRotatesTheLog) {
   settings_.intSendIntervalUnit = 1;
   settings_.lngSendInterval = 600;

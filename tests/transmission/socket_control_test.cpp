@@ -294,6 +294,28 @@ TEST_F(SocketControlTest, QueuedDatagramsArriveOnceEachInOrder) {
   }
 }
 
+TEST_F(SocketControlTest, FloodIsTakenInBatchesWithTheEventLoopRunningBetween) {
+  TakeArrivals();
+  Bind();
+  constexpr int kFlood = 150;  // more than one batch, fewer than the receive buffer holds
+  // All of them wait on the socket before the event loop looks.
+  for (int i = 0; i < kFlood; ++i) peer_.SendTo(port_, QByteArray(4, char(i)));
+  size_t handled_when_the_loop_ran = 0;
+  QObject::connect(
+      &control_, &SocketControl::DataArrival, &control_,
+      [&] {
+        if (arrivals_.size() == 1)
+          QTimer::singleShot(0, [&] { handled_when_the_loop_ran = arrivals_.size(); });
+      },
+      Qt::DirectConnection);
+  ASSERT_TRUE(WaitForArrivals(kFlood));
+  EXPECT_EQ(arrivals_.size(), static_cast<size_t>(kFlood)) << "none lost, none twice";
+  EXPECT_GE(handled_when_the_loop_ran, 1u);
+  EXPECT_LT(handled_when_the_loop_ran, static_cast<size_t>(kFlood))
+      << "the event loop ran only after the whole flood";
+  for (int i = 0; i < kFlood; ++i) EXPECT_EQ(arrivals_[i].bytes[0], uint8_t(i)) << i;
+}
+
 TEST_F(SocketControlTest, DatagramLeftUnreadIsDroppedNotAnnouncedAgain) {
   std::vector<int32_t> sizes;
   QObject::connect(&control_, &SocketControl::DataArrival,

@@ -19,16 +19,8 @@ work=$(mktemp -d)
 pids=()
 cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done; rm -rf "$work"; }
 trap cleanup EXIT
-
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
-pids+=($!)
-for _ in $(seq 300); do [ -s "$work/display" ] && break; sleep 0.1; done
-[ -s "$work/display" ] || { echo "FAIL - Xvfb did not start"; exit 1; }
-export DISPLAY=:$(head -n 1 "$work/display") QT_QPA_PLATFORM=xcb
-
-free_port() {
-  python3 -c 'import socket; s=socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
-}
+source "$(dirname "$0")/lib.sh"
+start_xvfb
 peer_port=$(free_port)
 src_port=$(free_port)
 
@@ -37,26 +29,16 @@ socat -T 2 UDP4-RECVFROM:"$peer_port",bind=127.0.0.1,fork \
   SYSTEM:"echo \$SOCAT_PEERPORT >>'$work/ports'; tee -a '$work/received.bin'" &
 pids+=($!)
 
-app_dir="$work/app"
-mkdir -p "$app_dir/Config"
-cp "$exe" "$app_dir/ostrel"
-printf '[IPAddress]\r\nIPAddress=127.0.0.1\r\n[Port]\r\nUdpSrcPort=%s\r\nUdpDestPort=%s\r\n[Maintenance]\r\nSendInterval=600\r\nSendIntervalUnit=1\r\nCommonSendRetry=3\r\nPingRetry=3\r\nUdpAnsTimerInteval=100\r\nUdpAnsTimeOut=1000\r\nLogMaxSize=3\r\nLogGenerations=10\r\n' \
-  "$src_port" "$peer_port" >"$app_dir/Config/Kiv_UdpSendSetting.ini"
+app_dir=$(new_program_folder app "$exe")
+write_settings "$app_dir" "$src_port" "$peer_port" 'SendInterval=600\r\nSendIntervalUnit=1\r\nCommonSendRetry=3\r\nPingRetry=3\r\nUdpAnsTimerInteval=100\r\nUdpAnsTimeOut=1000\r\nLogMaxSize=3\r\nLogGenerations=10\r\n'
 # 20 bytes: 00 01 … 13.
 python3 -c 'import sys; sys.stdout.buffer.write(bytes(range(20)))' >"$work/payload.bin"
 
 (cd "$work" && exec "$app_dir/ostrel") & pid=$!; pids+=($pid)
-window=""
-for _ in $(seq 100); do
-  for id in $(xdotool search --onlyvisible --pid "$pid" 2>/dev/null); do
-    [ "$(xdotool getwindowname "$id" 2>/dev/null)" = "Ostrel" ] && window=$id
-  done
-  [ -n "$window" ] && break
-  sleep 0.1
-done
+window=$(wait_for_window "$pid" "Ostrel")
 check "the main window is shown" test -n "$window"
 
-log_lines() { iconv -f CP932 -t UTF-8 "$app_dir/Log/Kiv_UdpSndLog.txt" 2>/dev/null | tr -d '\r' | cut -d' ' -f5-; }
+log_lines() { log_messages "$app_dir"; }
 
 # Keyboard only: the drive list has the focus; three tabs reach the file-name box, one more
 # the "入力" button, one more the "送信" button.

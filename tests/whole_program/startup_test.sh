@@ -19,53 +19,23 @@ work=$(mktemp -d)
 pids=()
 cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done; rm -rf "$work"; }
 trap cleanup EXIT
-
-# Xvfb picks a free display number itself and writes it once it accepts connections.
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
-pids+=($!)
-for _ in $(seq 300); do [ -s "$work/display" ] && break; sleep 0.1; done
-[ -s "$work/display" ] || { echo "FAIL - Xvfb did not start"; exit 1; }
-export DISPLAY=:$(head -n 1 "$work/display") QT_QPA_PLATFORM=xcb
-
-# A program folder of its own for each case: the lock is per executable path.
-new_folder() {
-  local dir="$work/$1"
-  mkdir -p "$dir"
-  cp "$exe" "$dir/ostrel"
-  echo "$dir"
-}
-log_text() { iconv -f CP932 -t UTF-8 "$1/Log/Kiv_UdpSndLog.txt" 2>/dev/null | tr -d '\r'; }
-window_named() {  # window_named pid title: a visible window of that process with that title
-  local id
-  for id in $(xdotool search --onlyvisible --pid "$1" 2>/dev/null); do
-    [ "$(xdotool getwindowname "$id" 2>/dev/null)" = "$2" ] && return 0
-  done
-  return 1
-}
-no_window_named() { ! window_named "$@"; }
-wait_for_window() {
-  for _ in $(seq 100); do window_named "$1" "$2" && return 0; sleep 0.1; done
-  return 1
-}
-# Answers the message box that the process shows (titled "Ostrel") with Enter (OK).
+source "$(dirname "$0")/lib.sh"
+start_xvfb
+new_folder() { new_program_folder "$1" "$exe"; }
+# Answers the message box that the process shows (titled "Ostrel") with Enter (OK), again
+# until that box is gone.
 answer_box() {
   local id
-  for _ in $(seq 100); do
-    for id in $(xdotool search --onlyvisible --pid "$1" 2>/dev/null); do
-      if [ "$(xdotool getwindowname "$id" 2>/dev/null)" = "Ostrel" ]; then
-        xdotool windowfocus --sync "$id" key --clearmodifiers Return 2>/dev/null
-        sleep 0.3
-        return 0
-      fi
-    done
-    sleep 0.1
+  for _ in $(seq 50); do
+    id=$(window_named "$1" "Ostrel") || { sleep 0.1; continue; }
+    xdotool windowfocus --sync "$id" key --clearmodifiers Return 2>/dev/null
+    sleep 0.3
+    xdotool search --onlyvisible --pid "$1" 2>/dev/null | grep -qx "$id" || return 0
   done
   return 1
 }
 good_settings() {
-  mkdir -p "$1/Config"
-  printf '[IPAddress]\r\nIPAddress=127.0.0.1\r\n[Port]\r\nUdpSrcPort=50001\r\nUdpDestPort=50000\r\n[Maintenance]\r\nSendInterval=5\r\nSendIntervalUnit=1\r\nCommonSendRetry=3\r\nPingRetry=3\r\nUdpAnsTimerInteval=100\r\nUdpAnsTimeOut=1000\r\nLogMaxSize=3\r\nLogGenerations=10\r\n' \
-    >"$1/Config/Kiv_UdpSendSetting.ini"
+  write_settings "$1" 50001 50000 'SendInterval=5\r\nSendIntervalUnit=1\r\nCommonSendRetry=3\r\nPingRetry=3\r\nUdpAnsTimerInteval=100\r\nUdpAnsTimeOut=1000\r\nLogMaxSize=3\r\nLogGenerations=10\r\n'
 }
 
 # 1. An empty folder: folders created, the settings dialog instead of the main window.
@@ -74,7 +44,7 @@ dir=$(new_folder empty)
 # The settings load reports the missing file first: the retry count, then the failure.
 check "the first settings message is answered" answer_box "$pid"
 check "the second settings message is answered" answer_box "$pid"
-check "empty folder opens the settings dialog" wait_for_window "$pid" "通信設定"
+check "empty folder opens the settings dialog" wait_for_window "$pid" "通信設定" >/dev/null
 check "empty folder: no main window" no_window_named "$pid" "Ostrel"
 check "Config, Log and Temp are created beside the program" test -d "$dir/Config" -a -d "$dir/Log" -a -d "$dir/Temp"
 check "the settings load failure is logged" grep -q '(ReadSetting)$' <(log_text "$dir")
@@ -85,7 +55,7 @@ dir=$(new_folder good)
 good_settings "$dir"
 mkdir -p "$dir/Temp"; echo x >"$dir/Temp/old.bin"
 (cd / && exec "$dir/ostrel") & pid=$!; pids+=($pid)
-check "good settings open the main window" wait_for_window "$pid" "Ostrel"
+check "good settings open the main window" wait_for_window "$pid" "Ostrel" >/dev/null
 check "Temp is emptied at start" test ! -e "$dir/Temp/old.bin"
 echo y >"$dir/Temp/second.bin"
 timeout 20 "$dir/ostrel"; rc=$?
@@ -103,7 +73,7 @@ dir=$(new_folder broken)
 good_settings "$dir"
 sed -i 's/SendIntervalUnit=1/SendIntervalUnit=x/' "$dir/Config/Kiv_UdpSendSetting.ini"
 (cd / && exec "$dir/ostrel") & pid=$!; pids+=($pid)
-check "a unit that is not numeric opens the settings dialog" wait_for_window "$pid" "通信設定"
+check "a unit that is not numeric opens the settings dialog" wait_for_window "$pid" "通信設定" >/dev/null
 kill "$pid"
 
 # 4. A program folder that cannot be written: no window, no trace, the process ends.
