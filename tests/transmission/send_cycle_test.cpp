@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <QNetworkDatagram>
 #include <QTest>
 #include <QTimer>
@@ -54,13 +56,15 @@ class Peer {
     socket_.writeDatagram(data, QHostAddress::LocalHost, port);
   }
   bool answer = false;
+  bool answer_twice = false;
 
   void Poll() {
     while (socket_.hasPendingDatagrams()) {
       auto d = socket_.receiveDatagram();
       received_.push_back(d);
-      if (answer) socket_.writeDatagram(QByteArray("\xAA\xBB\xCC\xDD", 4), d.senderAddress(),
-                                        static_cast<uint16_t>(d.senderPort()));
+      const auto port = static_cast<uint16_t>(d.senderPort());
+      if (answer) socket_.writeDatagram(QByteArray("\xAA\xBB\xCC\xDD", 4), d.senderAddress(), port);
+      if (answer_twice) socket_.writeDatagram(QByteArray("\x11\x22", 2), d.senderAddress(), port);
     }
   }
 
@@ -133,6 +137,18 @@ TEST_F(SendCycleTest, AnsweredCycleLogsItsRoadAndLightsBothIndicators) {
   EXPECT_EQ(cycle_.intSendRetryCount, 0);
   EXPECT_FALSE(tmrRcvAns_.Enabled());
   EXPECT_EQ(view_.last_sent.size(), 17u);
+}
+
+TEST_F(SendCycleTest, TwoAnswersAreBothLoggedAndTheGridKeepsTheSecond) {
+  peer_.answer = true;
+  peer_.answer_twice = true;
+  EXPECT_TRUE(cycle_.SendUdpData());
+  ASSERT_TRUE(QTest::qWaitFor([&] { return view_.answers.size() == 2; }, 3000));
+  EXPECT_EQ(view_.answers.back(), (Bytes{0x11, 0x22}));
+  const auto log = Log();
+  EXPECT_EQ(std::count(log.begin(), log.end(), "4バイトの応答データを受信しました。"), 1);
+  EXPECT_EQ(std::count(log.begin(), log.end(), "2バイトの応答データを受信しました。"), 1);
+  EXPECT_EQ(peer_.Received().size(), 1u) << "one transmission";
 }
 
 TEST_F(SendCycleTest, UnreachableDestinationIsCheckedPingRetryTimesAndNothingIsSent) {
