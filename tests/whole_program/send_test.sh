@@ -49,7 +49,7 @@ xdotool key --window "$window" Tab space
 sleep 0.5
 xdotool key --window "$window" Tab space
 
-for _ in $(seq 100); do
+for _ in $(seq 300); do
   log_lines | grep -q '応答データを受信しました。' && break
   sleep 0.1
 done

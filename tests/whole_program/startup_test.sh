@@ -26,7 +26,7 @@ new_folder() { new_program_folder "$1" "$exe"; }
 # until that box is gone.
 answer_box() {
   local id
-  for _ in $(seq 50); do
+  for _ in $(seq 600); do
     id=$(window_named "$1" "Ostrel") || { sleep 0.1; continue; }
     xdotool windowfocus --sync "$id" key --clearmodifiers Return 2>/dev/null
     sleep 0.3
