@@ -14,3 +14,6 @@ cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DOSTREL_SANITIZE
 cmake --build build-sanitize
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-sanitize --output-on-failure -j2 --timeout 300
+
+# Fuzzing with libFuzzer (clang): about a minute per target, any finding fails.
+FUZZ_SECONDS="${FUZZ_SECONDS:-60}" ./scripts/fuzz.sh
