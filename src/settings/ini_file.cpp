@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
@@ -22,6 +23,10 @@ namespace {
 
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 constexpr std::size_t kMaxValueBytes = 255;
+// A settings file holds a few hundred bytes. Reads look at its first MiB only, so that a
+// huge or runaway file costs bounded time and memory on each of the start-up's reads;
+// keys beyond that count as missing. Writes still keep every byte of the file.
+constexpr std::size_t kMaxReadBytes = std::size_t{1} << 20;
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
@@ -61,19 +66,13 @@ std::size_t BomLength(std::string_view bytes) {
   return bytes.substr(0, kUtf8Bom.size()) == kUtf8Bom ? kUtf8Bom.size() : 0;
 }
 
-std::vector<Line> SplitLines(std::string_view bytes) {
-  std::vector<Line> lines;
-  std::size_t pos = BomLength(bytes);
-  while (pos < bytes.size()) {
-    std::size_t lf = bytes.find('\n', pos);
-    bool has_lf = lf != std::string_view::npos;
-    std::size_t stop = has_lf ? lf : bytes.size();
-    std::size_t content_end = (stop > pos && bytes[stop - 1] == '\r') ? stop - 1 : stop;
-    std::size_t end = has_lf ? lf + 1 : bytes.size();
-    lines.push_back({pos, content_end, end, has_lf});
-    pos = end;
-  }
-  return lines;
+// The line that starts at `pos`, which lies inside `bytes`.
+Line LineAt(std::string_view bytes, std::size_t pos) {
+  const std::size_t lf = bytes.find('\n', pos);
+  const bool has_lf = lf != std::string_view::npos;
+  const std::size_t stop = has_lf ? lf : bytes.size();
+  const std::size_t content_end = (stop > pos && bytes[stop - 1] == '\r') ? stop - 1 : stop;
+  return {pos, content_end, has_lf ? lf + 1 : bytes.size(), has_lf};
 }
 
 // The trimmed name of a section line ("  [ name ] anything"), or nothing for other lines.
@@ -103,38 +102,34 @@ std::optional<KeyLine> ParseKeyLine(std::string_view text) {
   return KeyLine{Trim(text.substr(0, eq)), Trim(text.substr(eq + 1))};
 }
 
-// A parsed view of the file: where the wanted section and key are, if present.
+// Where the wanted section and key are, found in one pass that keeps only these lines,
+// so a file of millions of lines costs no memory beyond its own bytes.
 struct Location {
-  std::vector<Line> lines;
-  std::optional<std::size_t> section;  // index of the first matching section line
-  std::size_t section_end = 0;         // index of the line after that section
-  std::optional<std::size_t> key;      // index of the first matching key line in it
+  std::optional<Line> section;      // the first matching section line
+  std::optional<Line> last_filled;  // its last non-blank line (the section line itself when none)
+  std::optional<Line> key;          // the first matching key line in it
   KeyLine key_line{};
 };
 
 Location Locate(std::string_view bytes, std::string_view section, std::string_view key) {
   Location loc;
-  loc.lines = SplitLines(bytes);
-  const auto text = [&](std::size_t i) {
-    return bytes.substr(loc.lines[i].begin, loc.lines[i].content_end - loc.lines[i].begin);
-  };
-  std::size_t i = 0;
-  for (; i < loc.lines.size(); ++i) {
-    auto name = SectionName(text(i));
-    if (name && SameName(*name, section)) break;
-  }
-  if (i == loc.lines.size()) return loc;
-  loc.section = i;
-  for (++i; i < loc.lines.size(); ++i) {
-    const std::string_view line = text(i);
-    if (SectionName(line)) break;
-    auto parsed = ParseKeyLine(line);
-    if (!loc.key && parsed && SameName(parsed->key, key)) {
-      loc.key = i;
+  for (std::size_t pos = BomLength(bytes); pos < bytes.size();) {
+    const Line line = LineAt(bytes, pos);
+    pos = line.end;
+    const std::string_view text = bytes.substr(line.begin, line.content_end - line.begin);
+    if (auto name = SectionName(text)) {
+      if (loc.section) break;  // the end of the wanted section
+      if (SameName(*name, section)) loc.section = loc.last_filled = line;
+      continue;
+    }
+    if (!loc.section) continue;
+    if (!Trim(text).empty()) loc.last_filled = line;
+    if (loc.key) continue;
+    if (auto parsed = ParseKeyLine(text); parsed && SameName(parsed->key, key)) {
+      loc.key = line;
       loc.key_line = *parsed;
     }
   }
-  loc.section_end = i;
   return loc;
 }
 
@@ -146,9 +141,11 @@ std::string_view Unquote(std::string_view value) {
   return value;
 }
 
-// Reads a whole regular file. Returns 0 or the errno of the failure; anything that is
-// not a regular file is refused before it is opened (a FIFO or device is never opened).
-int ReadRegularFile(const std::string& path, std::string& out) {
+// Reads a regular file, at most its first `max_bytes`. Returns 0 or the errno of the
+// failure; anything that is not a regular file is refused before it is opened (a FIFO or
+// device is never opened).
+int ReadRegularFile(const std::string& path, std::string& out,
+                    std::size_t max_bytes = std::string::npos) {
   struct stat st {};
   if (stat(path.c_str(), &st) != 0) return errno;
   if (S_ISDIR(st.st_mode)) return EISDIR;
@@ -158,9 +155,11 @@ int ReadRegularFile(const std::string& path, std::string& out) {
   int error = 0;
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) error = errno ? errno : EINVAL;
   out.clear();
+  if (error == 0 && st.st_size > 0)
+    out.reserve(std::min(static_cast<std::size_t>(st.st_size), max_bytes));
   char buffer[65536];
-  while (error == 0) {
-    ssize_t n = read(fd, buffer, sizeof buffer);
+  while (error == 0 && out.size() < max_bytes) {
+    ssize_t n = read(fd, buffer, std::min(sizeof buffer, max_bytes - out.size()));
     if (n > 0) {
       out.append(buffer, static_cast<std::size_t>(n));
     } else if (n == 0) {
@@ -199,20 +198,12 @@ std::string UpdatedContent(std::string_view old, std::string_view section, std::
   std::string out;
   if (loc.key) {
     // Keep the file's spelling of the key and the line's own ending.
-    const Line& line = loc.lines[*loc.key];
+    const Line& line = *loc.key;
     out.append(old.substr(0, line.begin));
     out.append(loc.key_line.key).append("=").append(value);
     out.append(old.substr(line.content_end));
   } else if (loc.section) {
-    std::size_t after = *loc.section;
-    for (std::size_t i = loc.section_end; i-- > *loc.section + 1;) {
-      const Line& line = loc.lines[i];
-      if (!Trim(old.substr(line.begin, line.content_end - line.begin)).empty()) {
-        after = i;
-        break;
-      }
-    }
-    const Line& line = loc.lines[after];
+    const Line& line = *loc.last_filled;
     out.append(old.substr(0, line.end));
     if (!line.has_lf) out.append(FinishLastLine(old, eol));
     out.append(key_line).append(eol);
@@ -306,7 +297,9 @@ void CheckWritableFolder(const std::filesystem::path& folder) {
 std::string ReadIni(std::string_view section, std::string_view key, const std::string& file) {
   try {
     std::string bytes;
-    if (ReadRegularFile(file, bytes) != 0) return "";
+    if (ReadRegularFile(file, bytes, kMaxReadBytes) != 0) return "";
+    // A line cut by the bound would give a cut value: it counts as beyond the bound.
+    if (bytes.size() == kMaxReadBytes) bytes.resize(bytes.rfind('\n') + 1);
     const std::string ansi_section = Utf8ToCp932(Trim(section));
     const std::string ansi_key = Utf8ToCp932(Trim(key));
     Location loc = Locate(bytes, ansi_section, ansi_key);

@@ -18,7 +18,8 @@
 namespace ostrel {
 
 // The value of `key` in `section` of `file`, or the empty text. Never raises for a bad
-// or missing file.
+// or missing file. Only the first MiB of the file is read (a settings file holds a few
+// hundred bytes), so a huge file costs bounded time; keys beyond it count as missing.
 std::string ReadIni(std::string_view section, std::string_view key, const std::string& file);
 
 // Stores `value` under `key` in `section` of `file`. The file is replaced atomically

@@ -45,6 +45,12 @@ bool InstanceLock::AnotherCopyRunning() {
   if (fd_ >= 0) return false;
   const int fd = open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (fd < 0) return false;
+  // A lock file someone else made (in a shared /tmp) proves nothing about our copies.
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || st.st_uid != geteuid() || !S_ISREG(st.st_mode)) {
+    close(fd);
+    return false;
+  }
   if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
     fd_ = fd;
     return false;

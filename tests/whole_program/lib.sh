@@ -49,8 +49,61 @@ window_named() {
   return 1
 }
 no_window_named() { ! window_named "$@" >/dev/null; }
-# wait_for_window PID TITLE: waits up to 10 s; prints the window id.
+# wait_for_window PID TITLE: waits up to 60 s (a first start on a busy machine, or under
+# the sanitizers, can take long); prints the window id.
 wait_for_window() {
-  for _ in $(seq 100); do window_named "$1" "$2" && return 0; sleep 0.1; done
+  for _ in $(seq 600); do window_named "$1" "$2" && return 0; sleep 0.1; done
   return 1
 }
+
+# --- Pieces of the load and fault scripts ---
+
+# True when this user can run the reachability check: root (raw ICMP socket) or a group
+# inside net.ipv4.ping_group_range (ICMP datagram socket). Without it nothing is sent.
+can_check_reachability() {
+  [ "$(id -u)" -eq 0 ] && return 0
+  python3 -c 'import socket; socket.socket(socket.AF_INET, socket.SOCK_DGRAM, socket.IPPROTO_ICMP)' \
+    2>/dev/null
+}
+
+# load_and_send WINDOW FILE: keyboard only, as in send_test.sh: names FILE in the
+# file-name box, presses "入力", then "送信".
+load_and_send() {
+  xdotool windowfocus --sync "$1"
+  xdotool key --window "$1" Tab Tab Tab
+  xdotool type --window "$1" --delay 5 "$2"
+  xdotool key --window "$1" Tab space
+  sleep 0.5
+  xdotool key --window "$1" Tab space
+}
+
+# wait_for_log DIR PATTERN TENTHS: waits until a log message matches (grep -E).
+wait_for_log() {
+  for _ in $(seq "$3"); do
+    log_messages "$1" | grep -qE -- "$2" && return 0
+    sleep 0.1
+  done
+  return 1
+}
+
+# Resident memory of a process in KiB.
+vm_rss_kib() { awk '/^VmRSS:/ { print $2 }' "/proc/$1/status"; }
+# Scheduler state letter of a process (R, S, D, Z, T, …).
+process_state() { awk '{ sub(/^.*\) /, ""); print $1 }' "/proc/$1/stat" 2>/dev/null; }
+
+# udp_drops PORT: the kernel's count of datagrams dropped on the IPv4 UDP socket bound to
+# that local port (the last column of /proc/net/udp); empty when there is none.
+udp_drops() {
+  awk -v port=":$(printf %04X "$1")" \
+    'NR > 1 && substr($2, length($2) - 4) == port { print $NF; exit }' /proc/net/udp
+}
+
+# clock_shot WINDOW: a fingerprint of the main window's clock label ("現在時刻" of the send
+# side) as the X server holds it now; it changes only when the program repaints the clock.
+clock_shot() {
+  import -window "$1" -crop 110x17+268+191 +repage gray:- 2>/dev/null | md5sum | cut -c1-32
+}
+
+# True when the executable carries AddressSanitizer or UBSan: its memory figures are
+# the sanitizer's, not the program's.
+is_sanitized() { grep -qa -e __asan_init -e __ubsan_handle "$1"; }
