@@ -5,7 +5,7 @@ packages=(
   g++ cmake ninja-build qt6-base-dev libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-noto-cjk xvfb xdotool imagemagick x11-utils
-  socat iputils-ping iproute2
+  socat iputils-ping iproute2 libcap2-bin
   clang-14 libclang-rt-14-dev
 )
 missing=()

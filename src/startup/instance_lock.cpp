@@ -26,7 +26,8 @@ std::string LockFolder() {
 std::string ExecutablePath() {
   char buffer[PATH_MAX + 1];
   const ssize_t n = readlink("/proc/self/exe", buffer, PATH_MAX);
-  return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
+  // A path that fills the buffer may have been cut: no path rather than a wrong one.
+  return n > 0 && n < PATH_MAX ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
 }
 
 InstanceLock::InstanceLock(const std::string& exe_path) {

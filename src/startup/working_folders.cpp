@@ -6,10 +6,10 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <memory>
 
 #include "common/path_text.h"
+#include "instance_lock.h"
 #include "common/run_time_error.h"
 #include "logging/error_handler.h"
 #include "logging/operation_log.h"
@@ -26,10 +26,8 @@ namespace {
 std::string g_program_folder_override;
 
 std::string RealProgramFolder() {
-  char buffer[PATH_MAX + 1];
-  const ssize_t n = readlink("/proc/self/exe", buffer, PATH_MAX);
-  if (n <= 0) ThrowFileError(errno);
-  const std::string exe(buffer, static_cast<std::size_t>(n));
+  const std::string exe = ExecutablePath();
+  if (exe.empty()) throw RunTimeError(desc::kPathNotFound);
   const std::string folder = GetFolderPath(exe);
   return folder.empty() ? std::string(1, kPathSeparator) : folder;
 }
