@@ -107,3 +107,7 @@ clock_shot() {
 # True when the executable carries AddressSanitizer or UBSan: its memory figures are
 # the sanitizer's, not the program's.
 is_sanitized() { grep -qa -e __asan_init -e __ubsan_handle "$1"; }
+
+# The interpreter behind python3, looked up once: a version manager's shim in front of it
+# can cost half a second per start, and the load scripts start it often.
+python3_path() { python3 -c 'import sys; print(sys.executable)'; }

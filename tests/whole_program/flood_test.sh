@@ -1,0 +1,206 @@
+#!/usr/bin/env bash
+# Floods the built program's local port from loopback while a send cycle waits, under
+# Xvfb, and checks from outside that it neither crashes nor hangs and loses nothing:
+#   - first datagrams as fast as a sender can go (random sizes 0..65,507 bytes, one in a
+#     hundred empty and one in a hundred of the largest size), in bursts of 20,000, then
+#     the same at a few paced rates;
+#   - after each: every datagram the kernel delivered has its log line (arrival lines,
+#     the "通信エラー" line for an empty one, == datagrams sent - the kernel's drops on the
+#     socket from /proc/net/udp), the logged sizes are the sent ones in order, no other
+#     line, and one more datagram is logged within 2 s;
+#   - the clock label keeps being repainted all along (screen shots of the label taken
+#     1.6 s apart all differ);
+#   - resident memory after the floods stays within a bound of what it was before.
+# Prints the highest paced rate with every datagram logged and none dropped.
+# Usage: flood_test.sh path/to/ostrel           (about 60 s)
+#   OSTREL_FLOOD_COUNT    datagrams sent as fast as possible (default 100000)
+#   OSTREL_FLOOD_RATES    paced rates per second tried afterwards (default "50 100 200 400")
+#   OSTREL_FLOOD_SECONDS  seconds of sending per paced rate (default 3)
+#   OSTREL_FLOOD_STRICT   1: the known fault described below fails instead of XFAIL
+set -uo pipefail
+exe=$(readlink -f "$1")
+here=$(cd "$(dirname "$0")" && pwd)
+for tool in Xvfb xdotool socat iconv python3 import awk md5sum; do
+  command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
+done
+flood_count=${OSTREL_FLOOD_COUNT:-100000}
+rates=${OSTREL_FLOOD_RATES:-50 100 200 400}
+seconds_per_rate=${OSTREL_FLOOD_SECONDS:-3}
+
+failures=0
+check() {
+  local what=$1; shift
+  if "$@"; then echo "ok   - $what"; else echo "FAIL - $what"; failures=$((failures + 1)); fi
+}
+
+work=$(mktemp -d)
+pids=()
+cleanup() {
+  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill "${pids[i]}" 2>/dev/null; done
+  wait 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+source "$here/lib.sh"
+py=$(python3_path)
+can_check_reachability || {
+  echo "SKIP: no ICMP socket for the reachability check (not root, ping_group_range closed)"
+  exit 77
+}
+start_xvfb
+peer_port=$(free_port)
+src_port=$(free_port)
+
+# The destination takes the one transmission in and never answers.
+socat -u UDP4-RECV:"$peer_port",bind=127.0.0.1 OPEN:/dev/null &
+pids+=($!)
+
+app_dir=$(new_program_folder app "$exe")
+# The cycle waits 100 s for its answer; the next timed cycle would come 10 minutes later,
+# so nothing but the flood writes to the log.
+write_settings "$app_dir" "$src_port" "$peer_port" 'SendInterval=10\r\nSendIntervalUnit=2\r\nCommonSendRetry=1\r\nPingRetry=1\r\nUdpAnsTimerInteval=100\r\nUdpAnsTimeOut=100000\r\nLogMaxSize=3\r\nLogGenerations=10\r\n'
+"$py" -c 'import sys; sys.stdout.buffer.write(bytes(range(64)))' >"$work/payload.bin"
+log_file="$app_dir/Log/Kiv_UdpSndLog.txt"
+
+(cd "$work" && exec "$app_dir/ostrel") & pid=$!; pids+=($pid)
+window=$(wait_for_window "$pid" "Ostrel") || { echo "FAIL - the main window did not appear"; exit 1; }
+load_and_send "$window" "$work/payload.bin"
+wait_for_log "$app_dir" '^64バイトのデータを送信しました。$' 100 ||
+  { echo "FAIL - nothing was sent"; log_messages "$app_dir"; exit 1; }
+[ -n "$(udp_drops "$src_port")" ] || { echo "FAIL - the local port is not bound"; exit 1; }
+
+line_count() { wc -l <"$log_file"; }
+# Waits until the log stops growing for a second (at most 60 s) after a sender is done.
+drain() {
+  local last=-1 now quiet=0
+  for _ in $(seq 600); do
+    now=$(line_count)
+    if [ "$now" -eq "$last" ]; then
+      quiet=$((quiet + 1))
+      [ "$quiet" -ge 10 ] && return 0
+    else
+      quiet=0
+      last=$now
+    fi
+    sleep 0.1
+  done
+  return 1
+}
+
+# The clock label, photographed every 1.6 s while the floods run: the label shows whole
+# seconds and is refreshed every 500 ms, so two shots 1.6 s apart differ whenever the
+# window keeps repainting.
+sleep 1
+clock_shot "$window" >/dev/null
+sample_clock() {
+  while [ ! -e "$work/stop" ]; do
+    echo "$(date +%s.%N) $(clock_shot "$window")" >>"$work/shots"
+    sleep 1.6
+  done
+}
+sample_clock &
+pids+=($!)
+rss_before=$(vm_rss_kib "$pid")
+
+# probe: one datagram of 4321 bytes after a flood has drained; true when it is the log's
+# last line within 2 s. Nothing else writes to the log meanwhile.
+probe() {
+  "$py" -c "import socket; socket.socket(socket.AF_INET, socket.SOCK_DGRAM).sendto(b'p' * 4321, ('127.0.0.1', $src_port))"
+  for _ in $(seq 20); do
+    [ "$(log_messages "$app_dir" | tail -n 1)" = "4321バイトの応答データを受信しました。" ] && return 0
+    sleep 0.1
+  done
+  return 1
+}
+# Bytes waiting in the kernel's queue of the program's socket (rx_queue of /proc/net/udp).
+queued_bytes() {
+  local hex
+  hex=$(awk -v port=":$(printf %04X "$src_port")" \
+    'NR > 1 && substr($2, length($2) - 4) == port { split($5, q, ":"); print q[2]; exit }' \
+    /proc/net/udp)
+  echo $((16#${hex:-0}))
+}
+
+# Known fault, reported with its fix: a read notification that finds the socket's queue
+# already drained leaves the socket marked as announced, and the next arrival switches its
+# read notifier off for good; the program then never reads its socket again. Until the fix
+# is in, that one signature (the probe not logged while the datagrams wait in the socket's
+# queue) is reported as XFAIL and ends the floods; set OSTREL_FLOOD_STRICT=1 to fail on it.
+strict=${OSTREL_FLOOD_STRICT:-0}
+reception_stopped=0
+
+# flood NAME COUNT RATE SEED: sends, drains and checks one flood, then probes; sets $sent,
+# $lines, $drops.
+flood() {
+  local name=$1 count=$2 rate=$3 seed=$4 lines_before drops_before empty other in_order
+  local first_other seconds achieved
+  lines_before=$(line_count)
+  drops_before=$(udp_drops "$src_port")
+  read -r sent seconds achieved < <("$py" "$here/flood_tools.py" send "$src_port" "$count" \
+    "$rate" "$seed" "$work/sizes.$name")
+  drain || echo "     (the log was still growing after 60 s)"
+  drops=$(( $(udp_drops "$src_port") - drops_before ))
+  read -r lines empty other in_order first_other < <("$py" "$here/flood_tools.py" answers \
+    "$log_file" "$lines_before" "$work/sizes.$name")
+  printf '     %-9s sent %6d in %6.2f s (%6d/s), logged %6d (%d empty), kernel drops %6d\n' \
+    "$name" "$sent" "$seconds" "$achieved" "$lines" "$empty" "$drops"
+  check "$name: the program still runs" kill -0 "$pid"
+  if ! probe && [ "$(queued_bytes)" -gt 0 ] && [ "$strict" != 1 ]; then
+    echo "XFAIL - $name: the program stopped reading its socket ($(queued_bytes) bytes wait" \
+      "in its queue, $((sent - drops - lines)) delivered datagrams not logged): known fault"
+    reception_stopped=1
+    return
+  fi
+  check "$name: every datagram the kernel delivered is logged ($lines = $sent - $drops)" \
+    test "$lines" -eq $((sent - drops))
+  check "$name: the logged sizes are the sent ones, in order" test "$in_order" -eq 1
+  check "$name: no other line is logged (first: $first_other)" test "$other" -eq 0
+  check "$name: a datagram after it is logged within 2 s" \
+    test "$(log_messages "$app_dir" | tail -n 1)" = "4321バイトの応答データを受信しました。"
+}
+
+# The issue's flood: datagrams as fast as the sender goes, in bursts of at most 20,000
+# with a probe after each (the end of a burst is where reception could stop).
+echo "     flood of $flood_count datagrams, as fast as the sender goes"
+unpaced_sent=0 unpaced_lines=0 unpaced_drops=0
+left=$flood_count burst=0
+while [ "$left" -gt 0 ] && [ "$reception_stopped" -eq 0 ]; do
+  burst=$((burst + 1))
+  n=$((left < 20000 ? left : 20000))
+  flood "unpaced$burst" "$n" 0 "$burst"
+  left=$((left - n))
+  unpaced_sent=$((unpaced_sent + sent)) unpaced_lines=$((unpaced_lines + lines))
+  unpaced_drops=$((unpaced_drops + drops))
+done
+
+best=0
+for rate in $rates; do
+  [ "$reception_stopped" -eq 0 ] || break
+  flood "paced$rate" $((rate * seconds_per_rate)) "$rate" "$((rate + 100))"
+  [ "$drops" -eq 0 ] && [ "$lines" -eq "$sent" ] && [ "$rate" -gt "$best" ] && best=$rate
+done
+for _ in $(seq 100); do [ "$(wc -l <"$work/shots")" -ge 5 ] && break; sleep 0.1; done
+touch "$work/stop"
+sleep 2
+
+# The process is neither stopped nor stuck in the kernel, and still takes datagrams in.
+state=$(process_state "$pid")
+check "the process is running or waiting for events (state $state)" test "$state" = S -o "$state" = R
+
+shots=$(wc -l <"$work/shots")
+repeats=$(awk 'NR > 1 && $2 == last { n++ } { last = $2 } END { print n + 0 }' "$work/shots")
+check "the clock label was photographed during the floods ($shots shots)" test "$shots" -ge 5
+check "the clock kept updating: every shot differs from the one before ($repeats repeats)" \
+  test "$repeats" -eq 0
+
+rss_after=$(vm_rss_kib "$pid")
+bound=51200
+is_sanitized "$exe" && bound=204800  # the sanitizer's quarantine holds freed memory
+check "memory after the floods ${rss_after} KiB, before ${rss_before} KiB (bound +$((bound / 1024)) MiB)" \
+  test $((rss_after - rss_before)) -lt "$bound"
+
+echo "     summary: unpaced $unpaced_sent sent, $unpaced_lines logged, $unpaced_drops kernel drops;" \
+  "highest paced rate with every datagram logged and none dropped: $best/s;" \
+  "VmRSS ${rss_before} -> ${rss_after} KiB"
+echo "$failures failed"
+[ "$failures" -eq 0 ]
