@@ -1,8 +1,11 @@
 #include "ui_support.h"
 
 #include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLabel>
 #include <QLayout>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QScreen>
 #include <QString>
 #include <QWidget>
@@ -56,6 +59,37 @@ QFont FontWithFallback(const QString& family, const QString& fallback, double po
 }
 
 }  // namespace
+
+QLabel* MakeDialogLabel(QWidget* parent, const QString& name, const char* caption, QRect geometry,
+                        const QFont& font) {
+  auto* label = new QLabel(QString::fromUtf8(caption), parent);
+  label->setObjectName(name);
+  label->setGeometry(geometry);
+  label->setFont(font);
+  return label;
+}
+
+QPushButton* MakeDialogButton(QWidget* parent, const char* name, const char* caption,
+                              QRect geometry) {
+  auto* button = new QPushButton(QString::fromUtf8(caption), parent);
+  button->setObjectName(QLatin1String(name));
+  button->setGeometry(geometry);
+  button->setAutoDefault(false);
+  button->setDefault(false);
+  return button;
+}
+
+bool SwallowEnterAndEscape(QKeyEvent& event) {
+  switch (event.key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_Escape:
+      event.accept();
+      return true;
+    default:
+      return false;
+  }
+}
 
 QFont ProportionalFont(double points, bool bold) {
   return FontWithFallback(QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("Noto Sans CJK JP"),

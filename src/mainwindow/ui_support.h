@@ -1,13 +1,18 @@
 #pragma once
 // What every window of the program shares: positions in twips (15 per pixel), the
-// fonts with their fallbacks, message boxes titled "Ostrel", and CenterForm.
+// fonts with their fallbacks, the dialogs' labels, buttons and keys, message boxes titled
+// "Ostrel", and CenterForm.
 
 #include <QFont>
 #include <QPoint>
 #include <QRect>
 #include <QSize>
+#include <QString>
 #include <string>
 
+class QKeyEvent;
+class QLabel;
+class QPushButton;
 class QWidget;
 
 namespace ostrel {
@@ -23,6 +28,16 @@ inline QRect TwipsRect(int left, int top, int width, int height) {
 QFont ProportionalFont(double points, bool bold = false);
 // "ＭＳ ゴシック" with the fallback "Noto Sans Mono CJK JP".
 QFont MonospaceFont(double points, bool bold = false);
+
+// A dialog's label: object name, caption (UTF-8), place and font.
+QLabel* MakeDialogLabel(QWidget* parent, const QString& name, const char* caption, QRect geometry,
+                        const QFont& font);
+// A dialog's button, which Enter never presses, not even while it has the focus.
+QPushButton* MakeDialogButton(QWidget* parent, const char* name, const char* caption,
+                              QRect geometry);
+// The dialogs close by their buttons and the close box only: Enter and Esc are accepted
+// here and do nothing (true); any other key is left to the dialog (false).
+bool SwallowEnterAndEscape(QKeyEvent& event);
 
 enum class MsgIcon { None, Information, Critical, Question };
 enum class MsgButtons { Ok, OkCancel };

@@ -18,21 +18,8 @@ namespace ostrel {
 namespace {
 
 QLabel* MakeLabel(QWidget* parent, const char* name, const char* caption, QRect geometry) {
-  auto* label = new QLabel(QString::fromUtf8(caption), parent);
-  label->setObjectName(QLatin1String(name));
-  label->setGeometry(geometry);
-  label->setFont(ProportionalFont(14.25, true));
-  return label;
-}
-
-QPushButton* MakeButton(QWidget* parent, const char* name, const char* caption, QRect geometry) {
-  auto* button = new QPushButton(QString::fromUtf8(caption), parent);
-  button->setObjectName(QLatin1String(name));
-  button->setGeometry(geometry);
-  // Neither button is pressed by Enter, not even while it has the focus.
-  button->setAutoDefault(false);
-  button->setDefault(false);
-  return button;
+  return MakeDialogLabel(parent, QLatin1String(name), caption, geometry,
+                         ProportionalFont(14.25, true));
 }
 
 // Row and column numbers are 16-bit in the editor; a grid never comes near the limit.
@@ -59,8 +46,8 @@ ByteEditorDialog::ByteEditorDialog(QWidget* parent) : QDialog(parent) {
   txtInputData_->setFont(ProportionalFont(14.25));
   txtInputData_->setMaxLength(static_cast<int>(kInputDataMaxLength));
 
-  cmdApply_ = MakeButton(this, "cmdApply", "適用", TwipsRect(600, 3000, 1215, 495));
-  cmdCancel_ = MakeButton(this, "cmdCancel", "キャンセル", TwipsRect(2760, 3000, 1215, 495));
+  cmdApply_ = MakeDialogButton(this, "cmdApply", "適用", TwipsRect(600, 3000, 1215, 495));
+  cmdCancel_ = MakeDialogButton(this, "cmdCancel", "キャンセル", TwipsRect(2760, 3000, 1215, 495));
 
   MakeLabel(this, "lblHex", "HEX：", TwipsRect(1080, 2280, 735, 375));
   MakeLabel(this, "lblTextNo", "TextNo：", TwipsRect(360, 0, 1215, 375));
@@ -150,15 +137,7 @@ void ByteEditorDialog::ShowState() {
 }
 
 void ByteEditorDialog::keyPressEvent(QKeyEvent* event) {
-  switch (event->key()) {
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-    case Qt::Key_Escape:
-      event->accept();
-      return;
-    default:
-      QDialog::keyPressEvent(event);
-  }
+  if (!SwallowEnterAndEscape(*event)) QDialog::keyPressEvent(event);
 }
 
 void fgrdSendData_DblClick(ByteEditorDialog& frmInputData, GridControl& fgrdSendData) {

@@ -20,11 +20,7 @@ namespace ostrel {
 namespace {
 
 QLabel* MakeLabel(QWidget* parent, const QString& name, const char* caption, QRect geometry) {
-  auto* label = new QLabel(QString::fromUtf8(caption), parent);
-  label->setObjectName(name);
-  label->setGeometry(geometry);
-  label->setFont(ProportionalFont(11.25, true));
-  return label;
+  return MakeDialogLabel(parent, name, caption, geometry, ProportionalFont(11.25, true));
 }
 
 QLineEdit* MakeTextBox(QWidget* parent, const char* name, int max_length, QRect geometry) {
@@ -34,16 +30,6 @@ QLineEdit* MakeTextBox(QWidget* parent, const char* name, int max_length, QRect 
   box->setFont(ProportionalFont(14.25, true));
   box->setMaxLength(max_length);
   return box;
-}
-
-QPushButton* MakeButton(QWidget* parent, const char* name, const char* caption, QRect geometry) {
-  auto* button = new QPushButton(QString::fromUtf8(caption), parent);
-  button->setObjectName(QLatin1String(name));
-  button->setGeometry(geometry);
-  // Neither button is pressed by Enter, not even while it has the focus.
-  button->setAutoDefault(false);
-  button->setDefault(false);
-  return button;
 }
 
 // Shows a stored value whole, even one longer than the box's limit: the limit restrains
@@ -114,8 +100,8 @@ ComSettingDialog::ComSettingDialog(std::string strIniFile, QWidget* parent)
     edit->setCursorPosition(cursor);
   });
 
-  cmdApply_ = MakeButton(this, "cmdApply", "設定", TwipsRect(840, 2640, 1215, 495));
-  cmdCancel_ = MakeButton(this, "cmdCancel", "キャンセル", TwipsRect(2640, 2640, 1215, 495));
+  cmdApply_ = MakeDialogButton(this, "cmdApply", "設定", TwipsRect(840, 2640, 1215, 495));
+  cmdCancel_ = MakeDialogButton(this, "cmdCancel", "キャンセル", TwipsRect(2640, 2640, 1215, 495));
   connect(cmdApply_, &QPushButton::clicked, this, &ComSettingDialog::cmdApply_Click);
   connect(cmdCancel_, &QPushButton::clicked, this, &ComSettingDialog::cmdCancel_Click);
 
@@ -212,15 +198,7 @@ void ComSettingDialog::closeEvent(QCloseEvent* event) {
 }
 
 void ComSettingDialog::keyPressEvent(QKeyEvent* event) {
-  switch (event->key()) {
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-    case Qt::Key_Escape:
-      event->accept();
-      return;
-    default:
-      QDialog::keyPressEvent(event);
-  }
+  if (!SwallowEnterAndEscape(*event)) QDialog::keyPressEvent(event);
 }
 
 }  // namespace ostrel

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -348,6 +349,32 @@ void WriteIni(std::string_view section, std::string_view key, const std::string&
       UpdatedContent(old, Utf8ToCp932(section), Utf8ToCp932(key), Utf8ToCp932(value));
   const mode_t mode = exists ? (st.st_mode & 07777) : (0666 & ~CurrentUmask());
   ReplaceFile(target, content, mode, exists ? &st : nullptr);
+}
+
+void RemoveStaleTemporaries(const std::string& file) {
+  namespace fs = std::filesystem;
+  const fs::path target(file);
+  const fs::path folder = target.parent_path().empty() ? "." : target.parent_path();
+  const std::string prefix = "." + target.filename().string() + ".";
+  constexpr std::size_t kSuffixLength = 6;  // mkostemp's XXXXXX
+  const auto is_name_char = [](char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+  };
+  const auto stale_before = fs::file_time_type::clock::now() - std::chrono::minutes(1);
+  std::error_code error;
+  for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+    const std::string name = it->path().filename().string();
+    if (name.size() != prefix.size() + kSuffixLength ||
+        name.compare(0, prefix.size(), prefix) != 0 ||
+        !std::all_of(name.begin() + static_cast<std::ptrdiff_t>(prefix.size()), name.end(),
+                     is_name_char)) {
+      continue;
+    }
+    std::error_code ignored;
+    if (!it->is_regular_file(ignored) || it->is_symlink(ignored)) continue;
+    const auto changed = fs::last_write_time(it->path(), ignored);
+    if (!ignored && changed < stale_before) fs::remove(it->path(), ignored);
+  }
 }
 
 std::string GetAnsiLeftString(std::string_view text, int n) {

@@ -30,6 +30,12 @@ std::string ReadIni(std::string_view section, std::string_view key, const std::s
 void WriteIni(std::string_view section, std::string_view key, const std::string& file,
               std::string_view value);
 
+// Removes the temporaries that writes to `file` left behind when the program was killed
+// in the middle of one (".<name>.XXXXXX" beside it): regular files only, and only those
+// unchanged for a minute, so a write in progress elsewhere is never disturbed. Failures
+// are ignored; the temporaries are harmless.
+void RemoveStaleTemporaries(const std::string& file);
+
 // The first `n` bytes of the code-page-932 form of `text`, converted back to text.
 // A double-byte character cut by the limit is dropped whole.
 std::string GetAnsiLeftString(std::string_view text, int n);

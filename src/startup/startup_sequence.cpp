@@ -6,6 +6,7 @@
 #include "logging/operation_log.h"
 #include "mainwindow/main_window.h"
 #include "settings/com_setting_dialog.h"
+#include "settings/ini_file.h"
 #include "settings_check.h"
 #include "working_folders.h"
 
@@ -50,6 +51,8 @@ Startup Main(std::function<void()> end_program) {
       s.lock.reset();
       return s;
     }
+    // Only one copy writes the settings file, so what a killed copy left is stale.
+    RemoveStaleTemporaries(strSettingFile[Kiv_UdpSnd]);
     s.main_window = std::make_unique<MainWindow>();
     QObject::connect(s.main_window.get(), &MainWindow::ExitConfirmed, s.main_window.get(),
                      end_program);

@@ -81,7 +81,6 @@ SocketControl::~SocketControl() = default;
 void SocketControl::Close() {
   if (socket_ == nullptr || socket_->state() == QAbstractSocket::UnconnectedState) return;
   socket_->close();
-  ++binding_;
 }
 
 bool SocketControl::IsBound() const {
@@ -112,20 +111,9 @@ void SocketControl::SendData(const std::vector<uint8_t>& data) {
 
 void SocketControl::GetData(std::vector<uint8_t>& data) {
   data.clear();
-  if (!announced_ || datagram_taken_ || !IsBound()) return;  // nothing is waiting
-  const qint64 size = announced_size_;
-  char scratch = 0;
-  if (size > 0) data.resize(static_cast<size_t>(size));
-  char* buffer = size > 0 ? reinterpret_cast<char*>(data.data()) : &scratch;
-  const qint64 capacity = size > 0 ? size : 1;
-  qint64 read = socket_->readDatagram(buffer, capacity);
-  if (read < 0) read = socket_->readDatagram(buffer, capacity);  // as in DiscardDatagram
-  if (read < 0) {
-    data.clear();
-    throw RunTimeError(desc::kReceiveFailed);
-  }
+  if (!announced_ || datagram_taken_) return;  // nothing is waiting
   datagram_taken_ = true;
-  data.resize(static_cast<size_t>(read));
+  data.swap(received_);
 }
 
 void SocketControl::Bind() {
@@ -141,62 +129,47 @@ void SocketControl::Bind() {
     socket_->close();
     throw RunTimeError(DescriptionOf(error, desc::kSocketError));
   }
-  ++binding_;
 }
 
-// A look that fails may only have reported an earlier asynchronous error of the socket
-// (an ICMP message about an earlier datagram); the second look then sees the datagram.
-// Missing one would leave the socket without read notifications for good.
-bool SocketControl::HasDatagram() const {
-  return IsBound() && (socket_->hasPendingDatagrams() || socket_->hasPendingDatagrams());
-}
-
-// A read that fails may only have reported an earlier asynchronous error of the socket;
-// the second read then takes the datagram.
-bool SocketControl::DiscardDatagram() {
-  char scratch = 0;
-  return socket_->readDatagram(&scratch, 1) >= 0 || socket_->readDatagram(&scratch, 1) >= 0;
-}
-
-// Announces the waiting datagrams one by one, each exactly once, and takes off the
-// socket whatever the handler left there (an empty datagram included, or it would block
-// every later one). A handler may run a nested event loop: arrivals during it only
-// trigger a nested readyRead that returns at once, and this loop finds them afterwards.
+// Every pass reads, also when nothing waits. Qt marks the socket when it emits
+// readyRead and clears the mark only in readDatagram; a readyRead that finds the queue
+// already drained (the poll saw data that an earlier batch took) would otherwise leave the
+// mark set, and the next arrival would then switch the read notifier off for good. The
+// read that ends the loop (nothing waits) is the one that clears the mark, so a datagram
+// that arrives after it raises a fresh notification.
 // A flood is taken in batches: after a batch the event loop runs (timers, the clock,
 // clicks) before the next batch, so the window stays live while datagrams pour in.
 void SocketControl::OnReadyRead() {
   if (handling_) return;
   FlagGuard handling(handling_);
-  continuation_scheduled_ = false;
   QElapsedTimer batch;
   batch.start();
-  for (int handled = 0; HasDatagram(); ++handled) {
+  for (int handled = 0; IsBound(); ++handled) {
     if (handled >= kBatchDatagrams || batch.elapsed() >= kBatchMilliseconds) {
       if (!continuation_scheduled_) {
         continuation_scheduled_ = true;
-        QTimer::singleShot(0, this, &SocketControl::OnReadyRead);
+        QTimer::singleShot(0, this, &SocketControl::ContinueReading);
       }
       return;
     }
-    qint64 size = socket_->pendingDatagramSize();
-    if (size < 0) size = socket_->pendingDatagramSize();  // as in HasDatagram
-    if (size < 0) {
-      // Not readable as a datagram (an error report, for example): drop it and go on.
-      if (!DiscardDatagram()) return;
-      continue;
-    }
-    const uint64_t binding = binding_;
+    if (read_buffer_.empty()) read_buffer_.resize(kLargestDatagram);
+    char* buffer = read_buffer_.data();
+    const auto capacity = static_cast<qint64>(read_buffer_.size());
+    qint64 size = socket_->readDatagram(buffer, capacity);
+    // A failed read may only have reported an earlier asynchronous error of the socket
+    // (an ICMP message about an earlier datagram); the second read then takes the datagram.
+    if (size < 0) size = socket_->readDatagram(buffer, capacity);
+    if (size < 0) return;  // nothing waits
+    received_.assign(buffer, buffer + size);
     datagram_taken_ = false;
-    announced_size_ = static_cast<int32_t>(size);
-    {
-      FlagGuard announced(announced_);
-      emit DataArrival(static_cast<int32_t>(size));
-    }
-    // Closed inside the handler: the datagram went with the old binding.
-    if (binding != binding_) continue;
-    // Stop rather than announce the same datagram again.
-    if (!datagram_taken_ && !DiscardDatagram()) return;
+    FlagGuard announced(announced_);
+    emit DataArrival(static_cast<int32_t>(size));
   }
+}
+
+void SocketControl::ContinueReading() {
+  continuation_scheduled_ = false;
+  OnReadyRead();
 }
 
 }  // namespace ostrel

@@ -50,6 +50,8 @@ class SocketControl : public QObject {
 
  private:
   void OnReadyRead();
+  // The batch continuation: clears its mark even when OnReadyRead is busy.
+  void ContinueReading();
 
   // The most datagrams, and the longest time, handled before the event loop runs again.
   static constexpr int kBatchDatagrams = 64;
@@ -57,23 +59,21 @@ class SocketControl : public QObject {
   bool continuation_scheduled_ = false;
   // Binds the socket to LocalPort; raises RunTimeError when it cannot.
   void Bind();
-  // True when a datagram waits on the bound socket.
-  bool HasDatagram() const;
-  // Takes the first waiting datagram off the socket unread. False when the read failed.
-  bool DiscardDatagram();
 
   QUdpSocket* socket_ = nullptr;
   int32_t local_port_ = 0;
   std::string remote_host_;
   int32_t remote_port_ = 0;
   bool datagram_taken_ = false;
+  // The datagram being announced, read before its announcement.
+  std::vector<uint8_t> received_;
+  // Where datagrams are read to: room for the largest UDP datagram, allocated once.
+  static constexpr size_t kLargestDatagram = 65536;
+  std::vector<char> read_buffer_;
   // True from the announcement of a datagram until the handler returns.
   bool announced_ = false;
-  int32_t announced_size_ = 0;
   // True while DataArrival handlers run; arrivals meanwhile wait for the running loop.
   bool handling_ = false;
-  // Counts binds and closes, so the arrival loop sees a Close made inside a handler.
-  uint64_t binding_ = 0;
 };
 
 }  // namespace ostrel

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <map>
 #include <random>
@@ -390,6 +391,41 @@ TEST(WriteIniTest, FailedWriteLeavesTheOldFileAndNoTemporary) {
   EXPECT_EQ(error, desc::kDiskFull);
   EXPECT_EQ(ReadFileBytes(dir / "a.ini"), original);
   EXPECT_TRUE(HiddenFiles(dir.path()).empty());
+}
+
+TEST(RemoveStaleTemporariesTest, RemovesOnlyOldTemporariesOfThatFile) {
+  TempDir dir;
+  const std::string file = dir / "a.ini";
+  WriteFileBytes(file, kSettings);
+  const auto age = [](const fs::path& p, std::chrono::seconds by) {
+    fs::last_write_time(p, fs::file_time_type::clock::now() - by);
+  };
+  const std::vector<std::string> stale = {".a.ini.Ab12Cd", ".a.ini.zzzzzz"};
+  for (const auto& name : stale) {
+    WriteFileBytes(dir / name, "half");
+    age(dir / name, std::chrono::seconds(120));
+  }
+  // Kept: a write that may still run, look-alikes, other files' temporaries, a folder and
+  // a link with the pattern's name, and the file itself even when old.
+  const std::vector<std::string> kept = {".a.ini.Fresh1", ".a.ini.bak",    ".a.ini.ABCDEFG",
+                                         ".a.ini.AB-DEF", ".b.ini.Ab12Cd", "a.ini.Ab12Cd"};
+  for (const auto& name : kept) WriteFileBytes(dir / name, "x");
+  for (const auto& name : kept) {
+    if (name != ".a.ini.Fresh1") age(dir / name, std::chrono::seconds(120));
+  }
+  fs::create_directory(dir / ".a.ini.Folder");
+  fs::create_symlink(file, dir / ".a.ini.Link00");
+  age(file, std::chrono::seconds(120));
+
+  RemoveStaleTemporaries(file);
+
+  for (const auto& name : stale) EXPECT_FALSE(fs::exists(dir / name)) << name;
+  for (const auto& name : kept) EXPECT_TRUE(fs::exists(dir / name)) << name;
+  EXPECT_TRUE(fs::is_directory(dir / ".a.ini.Folder"));
+  EXPECT_TRUE(fs::is_symlink(dir / ".a.ini.Link00"));
+  EXPECT_EQ(ReadFileBytes(file), kSettings);
+  // A missing folder is no error.
+  RemoveStaleTemporaries(dir / "missing/a.ini");
 }
 
 }  // namespace

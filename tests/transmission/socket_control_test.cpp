@@ -8,6 +8,7 @@
 #include <QEventLoop>
 #include <QNetworkDatagram>
 #include <QSignalSpy>
+#include <QSocketNotifier>
 #include <QTest>
 #include <QTimer>
 #include <QUdpSocket>
@@ -473,6 +474,33 @@ TEST_F(SocketControlTest, ReportedPortUnreachableStopsNeitherReceptionNorSending
   EXPECT_EQ(arrivals_[2].size, 7);
   EXPECT_EQ(arrivals_[3].size, 4);  // "next", not "dropped" again
   EXPECT_EQ(arrivals_[4].bytes, Bytes({'l', 'a', 's', 't'}));
+}
+
+}  // namespace
+}  // namespace ostrel
+
+namespace ostrel {
+namespace {
+
+// A read notification that finds the queue already drained (the poll saw a datagram an
+// earlier batch took) must not silence the socket: the next datagram is announced.
+TEST_F(SocketControlTest, ReadNotificationWithNothingWaitingDoesNotSilenceTheSocket) {
+  TakeArrivals();
+  Bind();
+  auto* bound = control_.findChild<QUdpSocket*>();
+  ASSERT_NE(bound, nullptr);
+  const auto notifiers = bound->findChildren<QSocketNotifier*>();
+  auto read = std::find_if(notifiers.begin(), notifiers.end(), [](QSocketNotifier* n) {
+    return n->type() == QSocketNotifier::Read && n->isEnabled();
+  });
+  ASSERT_NE(read, notifiers.end());
+  QEvent activation(QEvent::SockAct);
+  QCoreApplication::sendEvent(*read, &activation);  // readyRead with an empty queue
+  peer_.SendTo(port_, "next");
+  ASSERT_TRUE(WaitForArrivals(1));
+  peer_.SendTo(port_, "and on");
+  ASSERT_TRUE(WaitForArrivals(2));
+  EXPECT_EQ(arrivals_[1].size, 6);
 }
 
 }  // namespace

@@ -23,18 +23,8 @@ if ! unshare --net sh -c 'echo "1 0" >/proc/sys/net/ipv4/ping_group_range' 2>/de
   echo "SKIP: cannot create a network namespace with its own ping_group_range"; exit 77
 fi
 
-failures=0
-check() {
-  local what=$1; shift
-  if "$@"; then echo "ok   - $what"; else echo "FAIL - $what"; failures=$((failures + 1)); fi
-}
-
-work=$(mktemp -d)
-chmod 0755 "$work"  # "nobody" must reach the program folders
-pids=()
-cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done; rm -rf "$work"; }
-trap cleanup EXIT
 source "$(dirname "$0")/lib.sh"
+chmod 0755 "$work"  # "nobody" must reach the program folders
 start_xvfb
 
 # A 20-byte file to send; the check runs before anything is sent.
@@ -119,5 +109,4 @@ check "the program still runs" kill -0 "$pid"
 kill "$pid" 2>/dev/null
 [ "$failures" -eq 0 ] || { echo "--- log of the capable copy:"; echo "$log"; cat "$work/capable.out"; }
 
-echo "$failures failed"
-[ "$failures" -eq 0 ]
+finish

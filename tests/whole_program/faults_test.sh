@@ -35,25 +35,15 @@ kills=${OSTREL_FAULTS_KILLS:-15}
 parts=" ${OSTREL_FAULTS_PARTS:-A B C D} "
 part() { [[ "$parts" == *" $1 "* ]]; }
 
-failures=0
-check() {
-  local what=$1; shift
-  if "$@"; then echo "ok   - $what"; else echo "FAIL - $what"; failures=$((failures + 1)); fi
-}
+source "$here/lib.sh"
 skip_part() { echo "skip - $1"; }
-
-work=$(mktemp -d)
-pids=()
 cleanup() {
-  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill -9 "${pids[i]}" 2>/dev/null; done
-  wait 2>/dev/null
+  end_processes KILL
   if [ "$can_mount" -eq 1 ]; then
     grep -o " $work/[^ ]*" /proc/self/mounts | sort -r | while read -r m; do umount -l "$m"; done
   fi
   rm -rf "$work"
 }
-trap cleanup EXIT
-source "$here/lib.sh"
 py=$(python3_path)
 # Sending needs the reachability check, which needs an ICMP socket.
 can_send=1
@@ -323,5 +313,4 @@ check "every log line of both copies is whole" \
   test "$(log_text "$dir" | grep -cvE "$whole")" -eq 0
 fi
 
-echo "$failures failed"
-[ "$failures" -eq 0 ]
+finish

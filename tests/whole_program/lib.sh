@@ -1,11 +1,42 @@
-# Shared pieces of the whole-program scripts: a private Xvfb display, free loopback ports,
-# program folders and windows found by title. Source it after setting `work` (a temporary
-# folder) and `pids` (an array of processes to end on exit).
+# Shared pieces of the whole-program scripts: checks and their summary, a temporary folder
+# and processes ended on exit, a private Xvfb display, free loopback ports, program folders
+# and windows found by title. Source it first.
+
+# check WHAT COMMAND...: runs the command and prints "ok" or "FAIL" with WHAT.
+failures=0
+check() {
+  local what=$1; shift
+  if "$@"; then echo "ok   - $what"; else echo "FAIL - $what"; failures=$((failures + 1)); fi
+}
+# finish: the last line and the exit status. On a failure it also tells whether the
+# display server still ran, and what it printed.
+finish() {
+  if [ "$failures" -ne 0 ] && [ -n "${xvfb_pid:-}" ]; then
+    if kill -0 "$xvfb_pid" 2>/dev/null; then echo "     Xvfb (display $DISPLAY) still runs"
+    else echo "     Xvfb (display $DISPLAY) had ended"; fi
+    sed 's/^/     Xvfb: /' "$work/xvfb.log" 2>/dev/null | tail -n 20
+  fi
+  echo "$failures failed"
+  [ "$failures" -eq 0 ]
+}
+
+# A temporary folder, and the processes started (their ids added to `pids`), ended on exit.
+work=$(mktemp -d)
+pids=()
+# end_processes [SIGNAL]: ends them, the last started first, and waits for them.
+end_processes() {
+  local i
+  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill -"${1:-TERM}" "${pids[i]}" 2>/dev/null; done
+  wait "${pids[@]}" 2>/dev/null
+}
+cleanup() { end_processes; rm -rf "$work"; }
+trap cleanup EXIT
 
 # Starts Xvfb on a display it picks itself and exports DISPLAY for Qt's xcb platform.
 start_xvfb() {
-  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
-  pids+=($!)
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
+  xvfb_pid=$!
+  pids+=("$xvfb_pid")
   for _ in $(seq 300); do [ -s "$work/display" ] && break; sleep 0.1; done
   [ -s "$work/display" ] || { echo "FAIL - Xvfb did not start"; exit 1; }
   export DISPLAY=:$(head -n 1 "$work/display") QT_QPA_PLATFORM=xcb

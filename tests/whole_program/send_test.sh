@@ -9,16 +9,6 @@ for tool in Xvfb xdotool socat iconv python3; do
   command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
 done
 
-failures=0
-check() {
-  local what=$1; shift
-  if "$@"; then echo "ok   - $what"; else echo "FAIL - $what"; failures=$((failures + 1)); fi
-}
-
-work=$(mktemp -d)
-pids=()
-cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done; rm -rf "$work"; }
-trap cleanup EXIT
 source "$(dirname "$0")/lib.sh"
 start_xvfb
 peer_port=$(free_port)
@@ -60,5 +50,4 @@ check "the log holds the check, the transmission and the answer in order" \
   test "$(log_lines | head -n 3)" = "$expected"
 check "the program still runs" kill -0 "$pid"
 
-echo "$failures failed"
-[ "$failures" -eq 0 ]
+finish

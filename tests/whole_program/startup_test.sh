@@ -9,16 +9,6 @@ for tool in Xvfb xdotool xdpyinfo iconv; do
   command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
 done
 
-failures=0
-check() {  # check "what" command...
-  local what=$1; shift
-  if "$@"; then echo "ok   - $what"; else echo "FAIL - $what"; failures=$((failures + 1)); fi
-}
-
-work=$(mktemp -d)
-pids=()
-cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done; rm -rf "$work"; }
-trap cleanup EXIT
 source "$(dirname "$0")/lib.sh"
 start_xvfb
 new_folder() { new_program_folder "$1" "$exe"; }
@@ -88,5 +78,4 @@ timeout 20 "${run[@]}" "$dir/ostrel"; rc=$?
 check "an unwritable program folder ends start-up (rc $rc)" test "$rc" -eq 0
 check "an unwritable program folder leaves no trace" test ! -e "$dir/Log"
 
-echo "$failures failed"
-[ "$failures" -eq 0 ]
+finish
