@@ -33,7 +33,6 @@ inline constexpr const char* kSocketAccessDenied = "ソケットへのアクセ�
 inline constexpr const char* kHostNotFound = "ホストが見つかりません。";
 inline constexpr const char* kDatagramTooLarge = "データグラムが大きすぎます。";
 inline constexpr const char* kSendFailed = "データを送信できませんでした。";
-inline constexpr const char* kReceiveFailed = "データを受信できませんでした。";
 inline constexpr const char* kSocketError = "ソケット エラーが発生しました。";
 }  // namespace desc
 
