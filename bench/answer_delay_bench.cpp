@@ -26,13 +26,7 @@ int main(int argc, char** argv) {
   LogFolder log;
   // Answer delays of 3, 10, 17, ... 94 ms: 14 phases of the answer timer, in turn.
   AnsweringPeer peer([](int n) { return std::chrono::microseconds((3 + 7 * (n % 14)) * 1000); });
-  MainSettings settings;
-  settings.strDestIpAddress = "127.0.0.1";
-  settings.lngSrcPort = FreePort();
-  settings.lngDestPort = peer.port();
-  settings.intPingRetry = 1;
-  settings.intCommonSendRetry = 1;
-  settings.lngAnsTimeOut = 10000;
+  MainSettings settings = LoopbackSettings(peer.port(), 10000);
   GridView view;
   SocketControl socket;
   Timer tmrSend;

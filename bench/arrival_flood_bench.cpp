@@ -118,13 +118,8 @@ int main(int argc, char** argv) {
 
   LogFolder log;
   LoopbackSocket sink;  // where the cycle's one transmission goes
-  MainSettings settings;
-  settings.strDestIpAddress = "127.0.0.1";
-  settings.lngSrcPort = FreePort();
-  settings.lngDestPort = sink.port();
-  settings.intPingRetry = 1;
-  settings.intCommonSendRetry = 1;
-  settings.lngAnsTimeOut = 0;  // the cycle ends right after its transmission
+  // No answer time-out: the cycle ends right after its transmission.
+  MainSettings settings = LoopbackSettings(sink.port(), 0);
   GridView view;
   SocketControl socket;
   Timer tmrSend;

@@ -13,20 +13,9 @@
 # Usage: cpu_use.sh path/to/ostrel        (about 30 s)
 set -uo pipefail
 exe=$(readlink -f "$1")
-for tool in Xvfb xdotool socat iconv python3 awk; do
-  command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
-done
 
-work=$(mktemp -d)
-pids=()
-# The program first, then its peer and the display.
-cleanup() {
-  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill "${pids[i]}" 2>/dev/null; done
-  wait 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
 source "$(dirname "$0")/../tests/whole_program/lib.sh"
+require_tools Xvfb xdotool socat iconv python3 awk
 start_xvfb
 peer_port=$(free_port)
 src_port=$(free_port)

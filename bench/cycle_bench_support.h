@@ -194,4 +194,17 @@ inline PingStart ReachableAtOnce() {
   };
 }
 
+// Settings of a cycle from a free loopback port to `dest_port` on 127.0.0.1: one check,
+// one transmission, an answer time-out of `answer_time_out` ms.
+inline MainSettings LoopbackSettings(uint16_t dest_port, int32_t answer_time_out) {
+  MainSettings settings;
+  settings.strDestIpAddress = "127.0.0.1";
+  settings.lngSrcPort = FreePort();
+  settings.lngDestPort = dest_port;
+  settings.intPingRetry = 1;
+  settings.intCommonSendRetry = 1;
+  settings.lngAnsTimeOut = answer_time_out;
+  return settings;
+}
+
 }  // namespace ostrel::bench

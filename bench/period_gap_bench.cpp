@@ -30,13 +30,7 @@ struct Gaps {
 
 Gaps Measure(int32_t period_ms, int gaps) {
   AnsweringPeer peer([](int) { return std::chrono::microseconds(0); });
-  MainSettings settings;
-  settings.strDestIpAddress = "127.0.0.1";
-  settings.lngSrcPort = FreePort();
-  settings.lngDestPort = peer.port();
-  settings.intPingRetry = 1;
-  settings.intCommonSendRetry = 1;
-  settings.lngAnsTimeOut = 10000;
+  MainSettings settings = LoopbackSettings(peer.port(), 10000);
   settings.intSendIntervalUnit = 0;
   settings.lngSendInterval = period_ms;
   GridView view;

@@ -325,9 +325,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     return;
   }
   event->ignore();
-  RunHandled("cmdEnd_Click", [&] {
-    if (ConfirmExit()) EndProgram();
-  });
+  cmdEnd_Click();
 }
 
 void MainWindow::ComSetting_Click() {

@@ -9,9 +9,8 @@
 set -uo pipefail
 exe=$(readlink -f "$1")
 if [ "$(id -u)" -ne 0 ]; then echo "SKIP: needs root for setcap and a network namespace"; exit 77; fi
-for tool in Xvfb xdotool iconv setcap getcap setpriv unshare ip python3; do
-  command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
-done
+source "$(dirname "$0")/lib.sh"
+require_tools Xvfb xdotool iconv setcap getcap setpriv unshare ip python3
 # File capabilities are ignored under no_new_privs or outside the bounding set.
 if [ "$(awk '/^NoNewPrivs:/ {print $2}' /proc/self/status)" != 0 ]; then
   echo "SKIP: no_new_privs is set, file capabilities would be ignored"; exit 77
@@ -22,8 +21,6 @@ fi
 if ! unshare --net sh -c 'echo "1 0" >/proc/sys/net/ipv4/ping_group_range' 2>/dev/null; then
   echo "SKIP: cannot create a network namespace with its own ping_group_range"; exit 77
 fi
-
-source "$(dirname "$0")/lib.sh"
 chmod 0755 "$work"  # "nobody" must reach the program folders
 start_xvfb
 

@@ -20,9 +20,6 @@
 set -uo pipefail
 exe=$(readlink -f "$1")
 here=$(cd "$(dirname "$0")" && pwd)
-for tool in Xvfb xdotool socat iconv python3; do
-  command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
-done
 is_root=0
 [ "$(id -u)" -eq 0 ] && is_root=1
 if [ "$is_root" -eq 1 ] && [ -z "${OSTREL_FAULTS_PRIVATE_MOUNTS:-}" ] && command -v unshare >/dev/null &&
@@ -36,6 +33,7 @@ parts=" ${OSTREL_FAULTS_PARTS:-A B C D} "
 part() { [[ "$parts" == *" $1 "* ]]; }
 
 source "$here/lib.sh"
+require_tools Xvfb xdotool socat iconv python3
 skip_part() { echo "skip - $1"; }
 cleanup() {
   end_processes KILL
@@ -89,17 +87,6 @@ bad_ip_settings() {
   sed -i 's/^IPAddress=127.0.0.1/IPAddress=300.1.1.1/' "$1/Config/$ini_name"
 }
 box_shown() { window_named "$1" "Ostrel" >/dev/null; }
-# Answers the message box the process shows (titled "Ostrel") with Enter, until it is gone.
-answer_box() {
-  local id
-  for _ in $(seq 50); do
-    id=$(window_named "$1" "Ostrel") || { sleep 0.1; continue; }
-    xdotool windowfocus --sync "$id" key --clearmodifiers Return 2>/dev/null
-    sleep 0.3
-    xdotool search --onlyvisible --pid "$1" 2>/dev/null | grep -qx "$id" || return 0
-  done
-  return 1
-}
 
 if part A && [ "$can_send" -eq 0 ]; then
   skip_part "A: no ICMP socket for the reachability check (not root, ping_group_range closed)"
@@ -177,7 +164,7 @@ apply_fails() {
   xdotool type --window "$dialog" --delay 5 127.0.0.1
   xdotool key --window "$dialog" Tab Tab Tab Tab space
   check "$name: a message box appears" wait_until 50 box_shown "$pid"
-  answer_box "$pid"
+  answer_box "$pid" 50
   check "$name: the failure is logged as '$description(cmdApply_Click)'" \
     wait_for_log "$dir" "^${description}\\(cmdApply_Click\\)$" 30
   check "$name: the dialog stays open, no main window" \

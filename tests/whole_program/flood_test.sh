@@ -19,19 +19,14 @@
 set -uo pipefail
 exe=$(readlink -f "$1")
 here=$(cd "$(dirname "$0")" && pwd)
-for tool in Xvfb xdotool socat iconv python3 import awk md5sum; do
-  command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
-done
 flood_count=${OSTREL_FLOOD_COUNT:-100000}
 rates=${OSTREL_FLOOD_RATES:-50 100 200 400}
 seconds_per_rate=${OSTREL_FLOOD_SECONDS:-3}
 
 source "$here/lib.sh"
+require_tools Xvfb xdotool socat iconv python3 import awk md5sum
 py=$(python3_path)
-can_check_reachability || {
-  echo "SKIP: no ICMP socket for the reachability check (not root, ping_group_range closed)"
-  exit 77
-}
+require_reachability_check
 start_xvfb
 peer_port=$(free_port)
 src_port=$(free_port)

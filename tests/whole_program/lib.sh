@@ -20,6 +20,14 @@ finish() {
   [ "$failures" -eq 0 ]
 }
 
+# require_tools TOOL...: skips the script (exit status 77) when one is not installed.
+require_tools() {
+  local tool
+  for tool in "$@"; do
+    command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
+  done
+}
+
 # A temporary folder, and the processes started (their ids added to `pids`), ended on exit.
 work=$(mktemp -d)
 pids=()
@@ -87,6 +95,20 @@ wait_for_window() {
   return 1
 }
 
+# answer_box PID [TENTHS]: answers the message box the process shows (titled "Ostrel")
+# with Enter (OK), again until that box is gone; waits up to TENTHS tenths of a second
+# (default 600).
+answer_box() {
+  local id
+  for _ in $(seq "${2:-600}"); do
+    id=$(window_named "$1" "Ostrel") || { sleep 0.1; continue; }
+    xdotool windowfocus --sync "$id" key --clearmodifiers Return 2>/dev/null
+    sleep 0.3
+    xdotool search --onlyvisible --pid "$1" 2>/dev/null | grep -qx "$id" || return 0
+  done
+  return 1
+}
+
 # --- Pieces of the load and fault scripts ---
 
 # True when this user can run the reachability check: root (raw ICMP socket) or a group
@@ -95,6 +117,14 @@ can_check_reachability() {
   [ "$(id -u)" -eq 0 ] && return 0
   python3 -c 'import socket; socket.socket(socket.AF_INET, socket.SOCK_DGRAM, socket.IPPROTO_ICMP)' \
     2>/dev/null
+}
+
+# require_reachability_check: skips the script when nothing could be sent.
+require_reachability_check() {
+  can_check_reachability || {
+    echo "SKIP: no ICMP socket for the reachability check (not root, ping_group_range closed)"
+    exit 77
+  }
 }
 
 # load_and_send WINDOW FILE: keyboard only, as in send_test.sh: names FILE in the

@@ -5,11 +5,9 @@
 # Usage: send_test.sh path/to/ostrel
 set -uo pipefail
 exe=$(readlink -f "$1")
-for tool in Xvfb xdotool socat iconv python3; do
-  command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
-done
 
 source "$(dirname "$0")/lib.sh"
+require_tools Xvfb xdotool socat iconv python3
 start_xvfb
 peer_port=$(free_port)
 src_port=$(free_port)

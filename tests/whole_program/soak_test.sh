@@ -19,17 +19,12 @@
 set -uo pipefail
 exe=$(readlink -f "$1")
 here=$(cd "$(dirname "$0")" && pwd)
-for tool in Xvfb xdotool socat iconv python3 awk; do
-  command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
-done
 soak_seconds=${OSTREL_SOAK_SECONDS:-60}
 
 source "$here/lib.sh"
+require_tools Xvfb xdotool socat iconv python3 awk
 py=$(python3_path)
-can_check_reachability || {
-  echo "SKIP: no ICMP socket for the reachability check (not root, ping_group_range closed)"
-  exit 77
-}
+require_reachability_check
 start_xvfb
 peer_port=$(free_port)
 src_port=$(free_port)

@@ -5,25 +5,11 @@
 # Usage: startup_test.sh path/to/ostrel
 set -uo pipefail
 exe=$(readlink -f "$1")
-for tool in Xvfb xdotool xdpyinfo iconv; do
-  command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
-done
 
 source "$(dirname "$0")/lib.sh"
+require_tools Xvfb xdotool xdpyinfo iconv
 start_xvfb
 new_folder() { new_program_folder "$1" "$exe"; }
-# Answers the message box that the process shows (titled "Ostrel") with Enter (OK), again
-# until that box is gone.
-answer_box() {
-  local id
-  for _ in $(seq 600); do
-    id=$(window_named "$1" "Ostrel") || { sleep 0.1; continue; }
-    xdotool windowfocus --sync "$id" key --clearmodifiers Return 2>/dev/null
-    sleep 0.3
-    xdotool search --onlyvisible --pid "$1" 2>/dev/null | grep -qx "$id" || return 0
-  done
-  return 1
-}
 good_settings() {
   write_settings "$1" 50001 50000 'SendInterval=5\r\nSendIntervalUnit=1\r\nCommonSendRetry=3\r\nPingRetry=3\r\nUdpAnsTimerInteval=100\r\nUdpAnsTimeOut=1000\r\nLogMaxSize=3\r\nLogGenerations=10\r\n'
 }
