@@ -1,6 +1,7 @@
 #include "send_cycle.h"
 
 #include <QEventLoop>
+#include <chrono>
 #include <QPointer>
 #include <QTimer>
 
@@ -59,6 +60,10 @@ bool SendCycle::SendUdpData() {
   failed_ = false;
   abandoned_ = false;
   cycle_error_.clear();
+  attempts_ = 0;
+  awaiting_answer_ = false;
+  outcome_ = CycleOutcome::kAnswered;
+  if (observer_) observer_->CycleStarted();
   QEventLoop loop;
   loop_ = &loop;
   SchedulePass();
@@ -68,7 +73,11 @@ bool SendCycle::SendUdpData() {
   ping_running_ = false;
   if (!failed_ && intStep_ != Step::kEnd) abandoned_ = true;  // the program is ending
   const bool result = !failed_ && !abandoned_;
-  if (!abandoned_) emit CycleEnded(result);
+  awaiting_answer_ = false;
+  if (!abandoned_) {
+    if (observer_) observer_->CycleEnded(failed_ ? CycleOutcome::kError : outcome_);
+    emit CycleEnded(result);
+  }
   return result;
 }
 
@@ -153,12 +162,14 @@ void SendCycle::OnPingResult(bool reachable) {
     intPingFailCount = 0;
     intStep_ = Step::kOpen;
   } else {
+    if (observer_) observer_->CheckFailed();
     Add1(intPingFailCount);
     if (intPingFailCount < settings_.intPingRetry) {
       Log("Ping無応答のためリトライします。");  // check again at the next pass
     } else {
       intPingFailCount = 0;
       intStep_ = Step::kEnd;
+      outcome_ = CycleOutcome::kUnreachable;
       Log("Pingに応答がありませんでした。");
       view_.SetSendLed(kLedRed);
     }
@@ -185,9 +196,13 @@ void SendCycle::StepSend() {
   if (bytSendData.empty()) throw RunTimeError(kNoSendData);
   view_.SetRecvLed(kLedOff);
   wscSend_.SendData(bytSendData);
+  const auto sent = std::chrono::steady_clock::now();
+  ++attempts_;
+  awaiting_answer_ = true;
   view_.SetSendLed(kLedGreen);
   view_.SetLastSentDateTime(NowDateTimeText());
   Log(std::to_string(bytSendData.size()) + "バイトのデータを送信しました。");
+  if (observer_) observer_->Transmitted(bytSendData.size(), sent, attempts_);
   intAnsTickCount = 0;
   intStep_ = Step::kWait;
   tmrRcvAns_.SetEnabled(true);
@@ -213,12 +228,15 @@ void SendCycle::StepWait() {
 
   tmrRcvAns_.SetEnabled(false);
   intAnsTickCount = 0;
+  awaiting_answer_ = false;
+  if (observer_) observer_->TransmissionUnanswered();
   Add1(intSendRetryCount);
   if (intSendRetryCount < settings_.intCommonSendRetry) {
     Log("リトライ開始(" + std::to_string(intSendRetryCount) + ")(送信時)");
     intStep_ = Step::kOpen;  // retransmit without a new reachability check
   } else {
     Log("リトライオーバー(送信時)");
+    outcome_ = CycleOutcome::kUnanswered;
     intSendRetryCount = 0;
     intStep_ = Step::kEnd;
     view_.SetSendLed(kLedRed);
@@ -317,10 +335,15 @@ void SendCycle::RunPendingPress() {
 void SendCycle::wscSend_DataArrival(int32_t bytesTotal) {
   if (bytesTotal < 1) {
     Log("通信エラーが発生しました。");
+    // An empty datagram answers nothing: the wait goes on.
+    if (observer_) observer_->Arrived(0, wscSend_.ArrivalTime(), false);
     return;
   }
   blnAnswerReceived = true;
+  const bool answer = awaiting_answer_;
+  awaiting_answer_ = false;
   try {
+    if (observer_) observer_->Arrived(static_cast<size_t>(bytesTotal), wscSend_.ArrivalTime(), answer);
     std::vector<uint8_t> data;
     wscSend_.GetData(data);
     view_.SetRecvLed(kLedGreen);

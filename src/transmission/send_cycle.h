@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "settings/read_setting.h"
+#include "transmission/send_cycle_observer.h"
 
 class QEventLoop;
 
@@ -83,6 +84,10 @@ class SendCycle : public QObject {
   // The program is ending: a running cycle stops where it is, silently.
   void Abandon();
 
+  // Reports of every cycle go to `observer` (none by default); it must outlive the cycle
+  // or be taken away first with nullptr.
+  void SetObserver(SendCycleObserver* observer) { observer_ = observer; }
+
   bool CycleRunning() const { return loop_ != nullptr; }
   bool PeriodicSending() const { return periodic_; }
 
@@ -133,6 +138,13 @@ class SendCycle : public QObject {
 
   bool periodic_ = false;
   bool pending_press_ = false;
+
+  SendCycleObserver* observer_ = nullptr;
+  // The transmissions of the running cycle so far, and whether the latest still waits
+  // for its answer (for the observer only).
+  int attempts_ = 0;
+  bool awaiting_answer_ = false;
+  CycleOutcome outcome_ = CycleOutcome::kAnswered;
 };
 
 }  // namespace ostrel

@@ -160,6 +160,7 @@ void SocketControl::OnReadyRead() {
     // (an ICMP message about an earlier datagram); the second read then takes the datagram.
     if (size < 0) size = socket_->readDatagram(buffer, capacity);
     if (size < 0) return;  // nothing waits
+    arrival_time_ = std::chrono::steady_clock::now();
     received_.assign(buffer, buffer + size);
     datagram_taken_ = false;
     FlagGuard announced(announced_);

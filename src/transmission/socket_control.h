@@ -6,6 +6,7 @@
 // sender, until the next Close.
 
 #include <QObject>
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -40,6 +41,9 @@ class SocketControl : public QObject {
   // Takes the waiting datagram (the one DataArrival announced) into `data`.
   void GetData(std::vector<uint8_t>& data);
 
+  // When the datagram being announced arrived, on the steady clock.
+  std::chrono::steady_clock::time_point ArrivalTime() const { return arrival_time_; }
+
   // True while bound.
   bool IsBound() const;
 
@@ -67,6 +71,7 @@ class SocketControl : public QObject {
   bool datagram_taken_ = false;
   // The datagram being announced, read before its announcement.
   std::vector<uint8_t> received_;
+  std::chrono::steady_clock::time_point arrival_time_{};
   // Where datagrams are read to: room for the largest UDP datagram, allocated once.
   static constexpr size_t kLargestDatagram = 65536;
   std::vector<char> read_buffer_;

@@ -139,6 +139,64 @@ TEST_F(SendCycleTest, AnsweredCycleLogsItsRoadAndLightsBothIndicators) {
   EXPECT_EQ(view_.last_sent.size(), 17u);
 }
 
+// Records the reports of the cycle as short words.
+class RecordingObserver : public SendCycleObserver {
+ public:
+  void CycleStarted() override { events.push_back("start"); }
+  void CheckFailed() override { events.push_back("check failed"); }
+  void Transmitted(size_t bytes, TimePoint sent, int attempt) override {
+    events.push_back("sent " + std::to_string(bytes) + " #" + std::to_string(attempt));
+    last_sent = sent;
+  }
+  void TransmissionUnanswered() override { events.push_back("unanswered"); }
+  void Arrived(size_t bytes, TimePoint arrival, bool answer) override {
+    events.push_back((answer ? "answer " : "unsolicited ") + std::to_string(bytes));
+    if (answer) rtt = arrival - last_sent;
+  }
+  void CycleEnded(CycleOutcome outcome) override {
+    static const char* const kNames[] = {"answered", "unanswered", "unreachable", "error"};
+    events.push_back(std::string("end ") + kNames[static_cast<int>(outcome)]);
+  }
+  std::vector<std::string> events;
+  TimePoint last_sent{};
+  std::chrono::steady_clock::duration rtt{-1};
+};
+
+TEST_F(SendCycleTest, ObserverHearsEveryOutcomeAndTellsAnswersFromUnsolicitedDatagrams) {
+  RecordingObserver seen;
+  cycle_.SetObserver(&seen);
+  using Events = std::vector<std::string>;
+
+  peer_.answer = true;
+  peer_.answer_twice = true;  // the second datagram answers nothing
+  EXPECT_TRUE(cycle_.SendUdpData());
+  ASSERT_TRUE(QTest::qWaitFor([&] { return view_.answers.size() == 2; }, 3000));
+  // The second datagram may come before or after the end of the cycle.
+  EXPECT_EQ(std::erase(seen.events, "unsolicited 2"), 1u);
+  EXPECT_EQ(seen.events, (Events{"start", "sent 3 #1", "answer 4", "end answered"}));
+  EXPECT_GE(seen.rtt.count(), 0) << "the answer arrives after the send";
+
+  seen.events.clear();
+  peer_.answer = peer_.answer_twice = false;
+  settings_.intCommonSendRetry = 2;
+  EXPECT_TRUE(cycle_.SendUdpData());
+  EXPECT_EQ(seen.events, (Events{"start", "sent 3 #1", "unanswered", "sent 3 #2", "unanswered",
+                                 "end unanswered"}));
+
+  seen.events.clear();
+  reachable_ = false;
+  settings_.intPingRetry = 2;
+  EXPECT_TRUE(cycle_.SendUdpData());
+  EXPECT_EQ(seen.events, (Events{"start", "check failed", "check failed", "end unreachable"}));
+
+  seen.events.clear();
+  reachable_ = true;
+  view_.grid.clear();  // an empty send grid is a run-time error of the cycle
+  EXPECT_FALSE(cycle_.SendUdpData());
+  EXPECT_EQ(seen.events, (Events{"start", "end error"}));
+  cycle_.SetObserver(nullptr);
+}
+
 TEST_F(SendCycleTest, TwoAnswersAreBothLoggedAndTheGridKeepsTheSecond) {
   peer_.answer = true;
   peer_.answer_twice = true;

@@ -1,0 +1,49 @@
+#pragma once
+// What a send cycle reports to whoever watches it beyond the window: the statistics
+// window, or the terminal program that prints each cycle. The reports are facts the cycle
+// already knows; watching changes nothing of the cycle, its log lines or its view. Every
+// call runs on the event-loop thread, inside the cycle or the answer handler, and must
+// not start a cycle itself.
+
+#include <chrono>
+#include <cstddef>
+
+namespace ostrel {
+
+// How a send cycle ended.
+enum class CycleOutcome {
+  kAnswered,     // a transmission was answered
+  kUnanswered,   // every transmission's answer time ran out ("リトライオーバー(送信時)")
+  kUnreachable,  // every reachability check failed; nothing was sent
+  kError,        // a run-time error ended the cycle (logged under "(SendUdpData)")
+};
+
+class SendCycleObserver {
+ public:
+  using TimePoint = std::chrono::steady_clock::time_point;
+
+  virtual ~SendCycleObserver() = default;
+
+  // A cycle begins (before its first reachability check).
+  virtual void CycleStarted() {}
+  // One reachability check found no reply.
+  virtual void CheckFailed() {}
+  // A datagram of `bytes` bytes went out, `sent` taken right after the socket took it.
+  // `attempt` counts the transmissions of this cycle from 1; above 1 is a retransmission.
+  virtual void Transmitted(size_t bytes, TimePoint sent, int attempt) {
+    (void)bytes, (void)sent, (void)attempt;
+  }
+  // The answer time of the latest transmission ran out without an answer.
+  virtual void TransmissionUnanswered() {}
+  // A datagram of `bytes` bytes arrived at `arrival` (the kernel's receive time where the
+  // socket has it). `answer` is true for the first datagram of at least one byte after a
+  // transmission that still waits: that one answers it. Every other arrival (no
+  // transmission waits, a second datagram, an empty one) is unsolicited.
+  virtual void Arrived(size_t bytes, TimePoint arrival, bool answer) {
+    (void)bytes, (void)arrival, (void)answer;
+  }
+  // The cycle has ended.
+  virtual void CycleEnded(CycleOutcome outcome) { (void)outcome; }
+};
+
+}  // namespace ostrel
