@@ -293,6 +293,35 @@ void CheckWritableFolder(const std::filesystem::path& folder) {
   if (access(folder.c_str(), W_OK | X_OK) != 0) ThrowFileError(errno);
 }
 
+// The file a whole-file write replaces: links followed to the real file, which must be
+// a writable regular file when it exists, in a writable folder.
+struct ReplaceTarget {
+  std::filesystem::path path;
+  bool exists = false;
+  struct stat st {};
+  // The permissions of the result: the old file's, or a new file's under the umask.
+  mode_t Mode() const { return exists ? (st.st_mode & 07777) : (0666 & ~CurrentUmask()); }
+};
+
+ReplaceTarget CheckedReplaceTarget(const std::string& file) {
+  if (file.empty()) ThrowDescription(desc::kPathNotFound);
+  ReplaceTarget target;
+  target.path = WriteTarget(file);
+  target.exists = lstat(target.path.c_str(), &target.st) == 0;
+  if (!target.exists) {
+    if (errno == ENOTDIR) ThrowDescription(desc::kPathNotFound);
+    if (errno != ENOENT) ThrowFileError(errno);
+  } else {
+    if (S_ISDIR(target.st.st_mode)) ThrowFileError(EISDIR);
+    if (!S_ISREG(target.st.st_mode)) ThrowFileError(EINVAL);
+    // access() always grants root; a file with no write bit at all is read-only for everyone.
+    if ((target.st.st_mode & 0222) == 0) ThrowDescription(desc::kPermissionDenied);
+    if (access(target.path.c_str(), W_OK) != 0) ThrowFileError(errno);
+  }
+  CheckWritableFolder(target.path.parent_path().empty() ? "." : target.path.parent_path());
+  return target;
+}
+
 }  // namespace
 
 std::string ReadIni(std::string_view section, std::string_view key, const std::string& file) {
@@ -324,31 +353,23 @@ void WriteIni(std::string_view section, std::string_view key, const std::string&
       HasLineBreakOrNul(value)) {
     ThrowDescription(desc::kInvalidArgument);
   }
-  if (file.empty()) ThrowDescription(desc::kPathNotFound);
 
-  const std::filesystem::path target = WriteTarget(file);
-  const std::filesystem::path folder = target.parent_path().empty() ? "." : target.parent_path();
-
+  const ReplaceTarget target = CheckedReplaceTarget(file);
   std::string old;
-  struct stat st {};
-  bool exists = lstat(target.c_str(), &st) == 0;
-  if (!exists) {
-    if (errno == ENOTDIR) ThrowDescription(desc::kPathNotFound);
-    if (errno != ENOENT) ThrowFileError(errno);
-  } else {
-    if (S_ISDIR(st.st_mode)) ThrowFileError(EISDIR);
-    if (!S_ISREG(st.st_mode)) ThrowFileError(EINVAL);
-    // access() always grants root; a file with no write bit at all is read-only for everyone.
-    if ((st.st_mode & 0222) == 0) ThrowDescription(desc::kPermissionDenied);
-    if (access(target.c_str(), W_OK) != 0) ThrowFileError(errno);
-    if (int error = ReadRegularFile(target.string(), old); error != 0) ThrowFileError(error);
+  if (target.exists) {
+    if (int error = ReadRegularFile(target.path.string(), old); error != 0) ThrowFileError(error);
   }
-  CheckWritableFolder(folder);
-
   const std::string content =
       UpdatedContent(old, Utf8ToCp932(section), Utf8ToCp932(key), Utf8ToCp932(value));
-  const mode_t mode = exists ? (st.st_mode & 07777) : (0666 & ~CurrentUmask());
-  ReplaceFile(target, content, mode, exists ? &st : nullptr);
+  ReplaceFile(target.path, content, target.Mode(), target.exists ? &target.st : nullptr);
+}
+
+void CheckReplaceable(const std::string& file) { CheckedReplaceTarget(file); }
+
+void ReplaceFileAtomically(const std::string& file, std::string_view content) {
+  const ReplaceTarget target = CheckedReplaceTarget(file);
+  ReplaceFile(target.path, std::string(content), target.Mode(),
+              target.exists ? &target.st : nullptr);
 }
 
 void RemoveStaleTemporaries(const std::string& file) {

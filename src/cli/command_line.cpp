@@ -1,0 +1,189 @@
+#include "command_line.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <tuple>
+
+#include "common/numeric_text.h"
+#include "common/run_time_error.h"
+#include "common/tool_kind.h"
+#include "payload.h"
+#include "settings/com_setting.h"
+#include "settings/validators.h"
+#include "value_messages.h"
+
+namespace ostrel {
+namespace {
+
+QString Q(const char* utf8) { return QString::fromUtf8(utf8); }
+
+class Parser {
+ public:
+  explicit Parser(const QStringList& arguments) : arguments_(arguments) {
+    parser_.setApplicationDescription(
+        Q("設定ファイルの通信設定で送信サイクルを実行します。到達確認（Ping）、送信、応答待ち、"
+          "再送を画面版と同じ手順で行い、同じ操作ログに記録します。\n"
+          "終了コード: 0 全サイクル応答あり / 1 応答なし・到達不能あり / 2 引数・設定の誤り / "
+          "3 実行時エラー"));
+    parser_.addHelpOption();
+    parser_.addVersionOption();
+    Add({"settings"}, "設定ファイル（既定: 実行ファイルの隣の Config/Kiv_UdpSendSetting.ini）",
+        "file");
+    Add({"dest"}, "送信先 IP アドレス", "address");
+    Add({"port"}, "送信先ポート番号（0～65535）", "n");
+    Add({"src-port"}, "送信元ポート番号（0～65535）", "n");
+    Add({"c", "count"}, "送信サイクル数（既定 1、0 は中断されるまで）", "n");
+    Add({"interval"},
+        "サイクルの終わりから次のサイクルまでのミリ秒（2000～65535、既定は設定の送信周期）", "ms");
+    Add({"timeout"}, "応答タイムアウト（ミリ秒）", "ms");
+    Add({"retries"}, "1 サイクルの送信回数（共通のリトライ回数）", "n");
+    Add({"ping-retries"}, "1 サイクルの到達確認の回数（Ping リトライ回数）", "n");
+    Add({"data"}, "送信データファイル（先頭 2048 バイト）", "file");
+    Add({"hex"}, "送信データを 16 進数で（例: \"01 02 FF\"、0x 可）", "bytes");
+    Add({"json"}, "サイクルごとと集計を JSON で出力する");
+    Add({"q", "quiet"}, "集計だけを出力する");
+    Add({"answer-out"}, "最後の応答データをこのファイルに書き出す", "file");
+  }
+
+  CommandLine Parse() {
+    CommandLine result;
+    if (!parser_.parse(arguments_)) return Error(parser_.errorText().toStdString());
+    if (parser_.isSet(QStringLiteral("help")) || parser_.isSet(QStringLiteral("help-all"))) {
+      result.action = CommandLine::Action::kHelp;
+      result.text = parser_.helpText().toStdString();
+      return result;
+    }
+    if (parser_.isSet(QStringLiteral("version"))) {
+      result.action = CommandLine::Action::kVersion;
+      result.text = (QCoreApplication::applicationName() + QLatin1Char(' ') +
+                     QCoreApplication::applicationVersion() + QLatin1Char('\n'))
+                        .toStdString();
+      return result;
+    }
+    if (!parser_.positionalArguments().isEmpty())
+      return Error("余分な引数があります: " + parser_.positionalArguments().first().toStdString());
+
+    SendOptions& o = result.options;
+    if (IsSet("settings")) o.settings_file = Value("settings");
+    if (IsSet("dest")) {
+      const std::string text = Trimmed("dest");
+      if (!CheckIpAddress(text)) return Bad("dest", value_msg::kDestIp);
+      o.dest = text;
+    }
+    if (!Port("port", value_msg::kDestPort, o.dest_port)) return failure_;
+    if (!Port("src-port", value_msg::kSrcPort, o.src_port)) return failure_;
+    if (IsSet("count")) {
+      const auto count = Number("count", value_msg::kCount);
+      if (!count) return failure_;
+      o.count = *count;
+    }
+    if (IsSet("interval")) {
+      const std::string text = Trimmed("interval");
+      if (!CheckInterval(text, Kiv_UdpSnd, 0)) return Bad("interval", IntervalRule(0));
+      o.interval_ms = TextToLong(text);
+    }
+    if (IsSet("timeout")) {
+      o.timeout_ms = Number("timeout", value_msg::kTimeOut);
+      if (!o.timeout_ms) return failure_;
+    }
+    for (auto [name, rule, out] :
+         {std::tuple{"retries", &value_msg::kRetries, &o.retries},
+          std::tuple{"ping-retries", &value_msg::kPingRetries, &o.ping_retries}}) {
+      if (!IsSet(name)) continue;
+      const auto value = Number(name, *rule);
+      if (!value) return failure_;
+      *out = static_cast<int16_t>(*value);
+    }
+
+    const bool data = IsSet("data"), hex = IsSet("hex");
+    if (data && hex) return Error("--data と --hex は同時に指定できません。");
+    if (!data && !hex) return Error("送信データを --data FILE か --hex BYTES で指定してください。");
+    if (data) o.data_file = Value("data");
+    if (hex) {
+      PayloadResult payload = ParseHexPayload(Value("hex"));
+      if (!payload.error.empty()) return Error("--hex: " + payload.error);
+      o.hex_bytes = std::move(payload.bytes);
+    }
+    o.json = IsSet("json");
+    o.quiet = IsSet("quiet");
+    if (IsSet("answer-out")) {
+      o.answer_out = Value("answer-out");
+      if (o.answer_out.empty()) return Error("--answer-out: ファイル名がありません。");
+    }
+    result.action = CommandLine::Action::kRun;
+    return result;
+  }
+
+ private:
+  void Add(const QStringList& names, const char* description, const char* value_name = nullptr) {
+    QCommandLineOption option(names, Q(description));
+    if (value_name) option.setValueName(QString::fromLatin1(value_name));
+    parser_.addOption(option);
+  }
+
+  bool IsSet(const char* name) const { return parser_.isSet(QString::fromLatin1(name)); }
+  std::string Value(const char* name) const {
+    return parser_.value(QString::fromLatin1(name)).toStdString();
+  }
+  // An override is taken as the settings file would give it: without blanks around it.
+  std::string Trimmed(const char* name) const {
+    const std::string text = Value(name);
+    const std::size_t first = text.find_first_not_of(" \t");
+    if (first == std::string::npos) return {};
+    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+  }
+
+  CommandLine Error(const std::string& message) {
+    failure_.action = CommandLine::Action::kError;
+    failure_.text = "ostrel-send: " + message + "\n";
+    return failure_;
+  }
+
+  // ostrel-send: --port "65536": 送信先ポート番号が不正です。(0～65535)
+  CommandLine Bad(const char* name, const ValueRule& rule) {
+    return Error(std::string("--") + name + " \"" + Value(name) + "\": " + RuleMessage(rule));
+  }
+
+  bool Port(const char* name, const ValueRule& rule, std::optional<int32_t>& out) {
+    if (!IsSet(name)) return true;
+    const std::string text = Trimmed(name);
+    if (!CheckPortNo(text)) {
+      Bad(name, rule);
+      return false;
+    }
+    out = TextToLong(text);
+    return true;
+  }
+
+  // A numeric text whose value, rounded as the settings are, lies in the rule's range.
+  std::optional<int32_t> Number(const char* name, const ValueRule& rule) {
+    const std::string text = Trimmed(name);
+    try {
+      if (IsNumericText(text)) {
+        const int32_t value = TextToLong(text);
+        if (value >= rule.lower && value <= rule.upper) return value;
+      }
+    } catch (const RunTimeError&) {  // beyond 32 bits
+    }
+    Bad(name, rule);
+    return std::nullopt;
+  }
+
+  QStringList arguments_;
+  QCommandLineParser parser_;
+  CommandLine failure_;
+};
+
+}  // namespace
+
+CommandLine ParseCommandLine(const QStringList& arguments) {
+  try {
+    return Parser(arguments).Parse();
+  } catch (const std::exception& error) {
+    CommandLine result;
+    result.text = std::string("ostrel-send: ") + DescriptionOf(error) + "\n";
+    return result;
+  }
+}
+
+}  // namespace ostrel

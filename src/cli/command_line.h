@@ -1,0 +1,49 @@
+#pragma once
+// The command line of ostrel-send: which settings file, which values of it to replace for
+// this run, what to send, how often, and how to print. Every value is checked here with
+// the program's own validators and ranges, before anything is read, logged or sent.
+
+#include <QStringList>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace ostrel {
+
+struct SendOptions {
+  std::string settings_file;  // empty: Config/Kiv_UdpSendSetting.ini beside the executable
+
+  // Values that replace the settings file's for this run only (the file is never written).
+  std::optional<std::string> dest;      // a dotted IPv4 address CheckIpAddress accepts
+  std::optional<int32_t> dest_port;     // 0..65535
+  std::optional<int32_t> src_port;      // 0..65535
+  std::optional<int32_t> timeout_ms;    // UdpAnsTimeOut: any 32-bit value
+  std::optional<int16_t> retries;       // CommonSendRetry: any 16-bit value
+  std::optional<int16_t> ping_retries;  // PingRetry: any 16-bit value
+
+  int64_t count = 1;                   // cycles; 0 runs until interrupted
+  std::optional<int32_t> interval_ms;  // between a cycle's end and the next one's start
+
+  // The payload: the file's first 2048 bytes when `data_file` is set, else `hex_bytes`.
+  std::optional<std::string> data_file;
+  std::vector<uint8_t> hex_bytes;
+
+  bool json = false;       // one JSON object per cycle and one for the summary
+  bool quiet = false;      // the summary only
+  std::string answer_out;  // where the last answer's bytes go; empty: nowhere
+};
+
+struct CommandLine {
+  enum class Action { kRun, kHelp, kVersion, kError };
+  Action action = Action::kError;
+  SendOptions options;
+  // The help or version text, or for kError the message about the first bad argument,
+  // beginning "ostrel-send: ".
+  std::string text;
+};
+
+// Parses `arguments` (the program name first). Never raises.
+CommandLine ParseCommandLine(const QStringList& arguments);
+
+}  // namespace ostrel

@@ -1,0 +1,169 @@
+#include "cycle_report.h"
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+
+namespace ostrel {
+namespace {
+
+// Milliseconds with three decimals, with a point whatever the locale.
+std::string Ms(double value) {
+  std::array<char, 64> buffer{};
+  const auto [end, error] = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value,
+                                          std::chars_format::fixed, 3);
+  return error == std::errc() ? std::string(buffer.data(), end) : std::string("0.000");
+}
+
+std::string Percent(double value) {
+  std::array<char, 64> buffer{};
+  const auto [end, error] = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value,
+                                          std::chars_format::fixed, 2);
+  return error == std::errc() ? std::string(buffer.data(), end) : std::string("0.00");
+}
+
+// A JSON string: the address is checked, but may hold blanks or tabs the numeric test takes.
+std::string JsonString(const std::string& text) {
+  std::string out = "\"";
+  for (const char ch : text) {
+    const auto byte = static_cast<unsigned char>(ch);
+    if (ch == '"' || ch == '\\') {
+      out += '\\';
+      out += ch;
+    } else if (byte < 0x20) {
+      static constexpr char kHex[] = "0123456789abcdef";
+      out += "\\u00";
+      out += kHex[byte >> 4];
+      out += kHex[byte & 0xF];
+    } else {
+      out += ch;
+    }
+  }
+  return out + "\"";
+}
+
+template <typename T, typename Show>
+std::string Or(const std::optional<T>& value, const char* missing, Show show) {
+  return value ? show(*value) : std::string(missing);
+}
+
+std::string Count(std::size_t n) { return std::to_string(n); }
+
+}  // namespace
+
+const char* OutcomeName(CycleOutcome outcome) {
+  switch (outcome) {
+    case CycleOutcome::kAnswered:
+      return "answered";
+    case CycleOutcome::kUnanswered:
+      return "unanswered";
+    case CycleOutcome::kUnreachable:
+      return "unreachable";
+    case CycleOutcome::kError:
+      break;
+  }
+  return "error";
+}
+
+// ---- the recorder ----
+
+void CycleRecorder::CycleStarted() {
+  current_ = CycleRecord{};
+  ended_ = false;
+}
+
+void CycleRecorder::Transmitted(std::size_t bytes, TimePoint sent, int attempt) {
+  current_.transmissions = attempt;
+  current_.sent_bytes = bytes;
+  last_sent_ = sent;
+}
+
+void CycleRecorder::Arrived(std::size_t bytes, TimePoint arrival, bool answer) {
+  if (!answer) return;  // unsolicited: no transmission waited for it
+  current_.answer_bytes = bytes;
+  const std::chrono::duration<double, std::milli> rtt = arrival - last_sent_;
+  current_.rtt_ms = std::max(rtt.count(), 0.0);
+}
+
+void CycleRecorder::CycleEnded(CycleOutcome outcome) {
+  current_.outcome = outcome;
+  ended_ = true;
+}
+
+std::optional<CycleRecord> CycleRecorder::TakeEnded() {
+  if (!ended_) return std::nullopt;
+  ended_ = false;
+  return current_;
+}
+
+// ---- the summary ----
+
+void RunSummary::Add(const CycleRecord& record) {
+  ++cycles;
+  transmissions += record.transmissions;
+  if (record.outcome == CycleOutcome::kAnswered) ++answered;
+  if (record.outcome == CycleOutcome::kError) ++errors;
+  if (record.rtt_ms) {
+    const double rtt = *record.rtt_ms;
+    rtt_min = rtt_count == 0 ? rtt : std::min(rtt_min, rtt);
+    rtt_max = rtt_count == 0 ? rtt : std::max(rtt_max, rtt);
+    rtt_sum += rtt;
+    ++rtt_count;
+  }
+}
+
+double RunSummary::LostPercent() const {
+  return transmissions == 0 ? 0.0 : 100.0 * static_cast<double>(Lost()) / transmissions;
+}
+
+int ExitStatus(const RunSummary& s) {
+  if (s.errors > 0) return kExitRunTimeError;
+  if (s.cycles == 0 || s.answered < s.cycles) return kExitNotAnswered;
+  return kExitAllAnswered;
+}
+
+// ---- printing ----
+
+std::string CycleText(int64_t number, const CycleRecord& r) {
+  return "cycle " + std::to_string(number) + ": " + OutcomeName(r.outcome) +
+         " sent=" + std::to_string(r.sent_bytes) + " answer=" + Or(r.answer_bytes, "-", Count) +
+         " rtt=" + Or(r.rtt_ms, "-", [](double v) { return Ms(v) + "ms"; }) +
+         " transmissions=" + std::to_string(r.transmissions) + "\n";
+}
+
+std::string CycleJson(int64_t number, const CycleRecord& r) {
+  return "{\"type\":\"cycle\",\"cycle\":" + std::to_string(number) + ",\"outcome\":\"" +
+         OutcomeName(r.outcome) + "\",\"transmissions\":" + std::to_string(r.transmissions) +
+         ",\"sent_bytes\":" + std::to_string(r.sent_bytes) +
+         ",\"answer_bytes\":" + Or(r.answer_bytes, "null", Count) +
+         ",\"rtt_ms\":" + Or(r.rtt_ms, "null", Ms) + "}\n";
+}
+
+std::string SummaryText(const RunSummary& s, const Destination& d) {
+  const bool rtt = s.rtt_count > 0;
+  const auto show = [rtt](double v) { return rtt ? Ms(v) + "ms" : std::string("N/A"); };
+  return "Statistics for " + d.address + " port " + std::to_string(d.port) + " from port " +
+         std::to_string(d.src_port) + (s.interrupted ? " (interrupted)" : "") + ":\n" +
+         " Cycles: " + std::to_string(s.cycles) +
+         " | Transmissions: " + std::to_string(s.transmissions) +
+         " | Answered: " + std::to_string(s.answered) + " | Lost: " + std::to_string(s.Lost()) +
+         " (" + Percent(s.LostPercent()) + "%)\n" + " Max rtt: " + show(s.rtt_max) +
+         " | Min rtt: " + show(s.rtt_min) +
+         " | Avg rtt: " + show(rtt ? s.rtt_sum / s.rtt_count : 0) + "\n";
+}
+
+std::string SummaryJson(const RunSummary& s, const Destination& d) {
+  const bool rtt = s.rtt_count > 0;
+  const auto show = [rtt](double v) { return rtt ? Ms(v) : std::string("null"); };
+  return "{\"type\":\"summary\",\"destination\":" + JsonString(d.address) +
+         ",\"port\":" + std::to_string(d.port) + ",\"src_port\":" + std::to_string(d.src_port) +
+         ",\"cycles\":" + std::to_string(s.cycles) +
+         ",\"transmissions\":" + std::to_string(s.transmissions) +
+         ",\"answered\":" + std::to_string(s.answered) + ",\"lost\":" + std::to_string(s.Lost()) +
+         ",\"lost_percent\":" + Percent(s.LostPercent()) + ",\"rtt_min_ms\":" + show(s.rtt_min) +
+         ",\"rtt_avg_ms\":" + show(rtt ? s.rtt_sum / s.rtt_count : 0) +
+         ",\"rtt_max_ms\":" + show(s.rtt_max) +
+         ",\"interrupted\":" + (s.interrupted ? "true" : "false") + "}\n";
+}
+
+}  // namespace ostrel

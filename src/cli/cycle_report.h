@@ -1,0 +1,91 @@
+#pragma once
+// What ostrel-send prints: one line (or JSON object) per send cycle and a summary at the
+// end, built from what the cycle reports to its observer.
+//
+//   SendCycle --observer--> CycleRecorder --TakeEnded--> CycleRecord --Add--> RunSummary
+//                                                           |                    |
+//                                               CycleText / CycleJson   SummaryText / SummaryJson
+//                                                                        ExitStatus
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "transmission/send_cycle_observer.h"
+
+namespace ostrel {
+
+// The exit statuses of ostrel-send.
+inline constexpr int kExitAllAnswered = 0;
+inline constexpr int kExitNotAnswered = 1;   // a cycle went unanswered or found no destination
+inline constexpr int kExitUsage = 2;         // bad arguments or unusable settings; nothing sent
+inline constexpr int kExitRunTimeError = 3;  // port in use, log not writable, …
+
+// One ended cycle.
+struct CycleRecord {
+  CycleOutcome outcome = CycleOutcome::kError;
+  int transmissions = 0;
+  std::size_t sent_bytes = 0;               // of the latest transmission; 0 when none
+  std::optional<std::size_t> answer_bytes;  // of the datagram that answered
+  std::optional<double> rtt_ms;             // its arrival less the answered transmission's send
+};
+
+// Listens to a send cycle and keeps the record of the one under way.
+class CycleRecorder final : public SendCycleObserver {
+ public:
+  void CycleStarted() override;
+  void Transmitted(std::size_t bytes, TimePoint sent, int attempt) override;
+  void Arrived(std::size_t bytes, TimePoint arrival, bool answer) override;
+  void CycleEnded(CycleOutcome outcome) override;
+
+  // The record of the cycle that ended since the last CycleStarted, once; nullopt when
+  // none did (the cycle was abandoned).
+  std::optional<CycleRecord> TakeEnded();
+
+ private:
+  CycleRecord current_;
+  TimePoint last_sent_{};
+  bool ended_ = false;
+};
+
+// The run so far.
+struct RunSummary {
+  int64_t cycles = 0;
+  int64_t transmissions = 0;
+  int64_t answered = 0;
+  int64_t errors = 0;
+  int64_t rtt_count = 0;
+  double rtt_min = 0, rtt_max = 0, rtt_sum = 0;
+  bool interrupted = false;
+
+  void Add(const CycleRecord& record);
+  // Transmissions without an answer, and their share of all transmissions (0 when none).
+  int64_t Lost() const { return transmissions - answered; }
+  double LostPercent() const;
+};
+
+// 0 when at least one cycle ran and every cycle was answered; 3 after a run-time error;
+// otherwise 1.
+int ExitStatus(const RunSummary& summary);
+
+// Where the datagrams went, for the summary's heading.
+struct Destination {
+  std::string address;
+  int32_t port = 0;
+  int32_t src_port = 0;
+};
+
+// "cycle 3: answered sent=16 answer=4 rtt=0.213ms transmissions=1"; a missing value is "-".
+std::string CycleText(int64_t number, const CycleRecord& record);
+// {"type":"cycle","cycle":3,"outcome":"answered","transmissions":1,"sent_bytes":16,
+//  "answer_bytes":4,"rtt_ms":0.213}; a missing value is null.
+std::string CycleJson(int64_t number, const CycleRecord& record);
+// Three lines in the manner of nping: heading, counts, round-trip times.
+std::string SummaryText(const RunSummary& summary, const Destination& destination);
+std::string SummaryJson(const RunSummary& summary, const Destination& destination);
+
+// "answered", "unanswered", "unreachable" or "error".
+const char* OutcomeName(CycleOutcome outcome);
+
+}  // namespace ostrel

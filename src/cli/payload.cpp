@@ -1,0 +1,64 @@
+#include "payload.h"
+
+#include "memory_grid.h"
+#include "senddata/byte_grid.h"
+#include "senddata/send_data_file.h"
+
+namespace ostrel {
+namespace {
+
+bool IsBlank(char ch) { return ch == ' ' || ch == '\t' || ch == '\r' || ch == '\n'; }
+
+PayloadResult Failed(std::string error) { return {{}, std::move(error)}; }
+
+}  // namespace
+
+PayloadResult ParseHexPayload(std::string_view text) {
+  PayloadResult result;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    if (IsBlank(text[i])) {
+      ++i;
+      continue;
+    }
+    std::size_t end = i;
+    while (end < text.size() && !IsBlank(text[end])) ++end;
+    const std::string_view token = text.substr(i, end - i);
+    i = end;
+    std::string_view digits = token;
+    if (digits.size() >= 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X'))
+      digits.remove_prefix(2);
+    // The digits a grid cell takes: hexadecimal, either case.
+    if (!ReadableCellValue(digits))
+      return Failed("\"" + std::string(token) + "\" は16進数のバイトではありません。");
+    if (digits.size() > 2 && digits.size() % 2 != 0)
+      return Failed("\"" + std::string(token) + "\" の桁数が奇数です。");
+    const std::size_t step = digits.size() == 1 ? 1 : 2;
+    for (std::size_t k = 0; k < digits.size(); k += step)
+      result.bytes.push_back(static_cast<uint8_t>(*ReadableCellValue(digits.substr(k, step))));
+    if (result.bytes.size() > kGridByteCapacity)
+      return Failed("送信データは " + std::to_string(kGridByteCapacity) + " バイトまでです。");
+  }
+  if (result.bytes.empty()) return Failed("送信データがありません。");
+  return result;
+}
+
+PayloadResult LoadPayloadFile(const std::string& path) {
+  switch (CheckInputFileName(path)) {
+    case InputFileCheck::kEmptyName:
+      return Failed(kInputFileNameEmptyMessage);
+    case InputFileCheck::kNoSuchFile:
+      return Failed(path + ": " + kInputFileMissingMessage);
+    case InputFileCheck::kOk:
+      break;
+  }
+  MemoryGrid grid;
+  LoadSendDataFile(grid, path);
+  PayloadResult result;
+  SetByteArrayFromGrid(result.bytes, grid);
+  // The load has logged why the grid stayed empty.
+  if (result.bytes.empty()) return Failed(path + ": ファイルを読み込めませんでした。");
+  return result;
+}
+
+}  // namespace ostrel

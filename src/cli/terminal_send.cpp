@@ -1,0 +1,209 @@
+#include "terminal_send.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QEventLoop>
+#include <QTimer>
+#include <csignal>
+
+#include "common/run_time_error.h"
+#include "common/tool_kind.h"
+#include "cycle_report.h"
+#include "logging/error_handler.h"
+#include "logging/operation_log.h"
+#include "payload.h"
+#include "run_settings.h"
+#include "settings/ini_file.h"
+#include "signal_watch.h"
+#include "startup/working_folders.h"
+#include "terminal_view.h"
+#include "transmission/ping_check.h"
+#include "transmission/socket_control.h"
+
+namespace ostrel {
+namespace {
+
+bool IsReadableRegularFile(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(path.c_str(), R_OK) == 0;
+}
+
+void RotateTheLog() { RotateLog(strLogFile[Kiv_UdpSnd], intLogMaxSize, intLogGenerations); }
+
+}  // namespace
+
+TerminalSend::TerminalSend(SendOptions options, std::ostream& out, std::ostream& err,
+                           PingStart ping)
+    : options_(std::move(options)), out_(out), err_(err), ping_(std::move(ping)) {
+  if (ping_) return;
+  // Started as the window starts it: one check at a time, its result handed on once.
+  ping_check_ = std::make_unique<PingCheck>();
+  auto done = std::make_shared<std::function<void(bool)>>();
+  connect(ping_check_.get(), &PingCheck::Finished, this, [done](bool reachable) {
+    if (auto call = std::move(*done)) call(reachable);
+  });
+  ping_ = [this, done](const std::string& host, uint8_t tries, std::function<void(bool)> result) {
+    *done = std::move(result);
+    ping_check_->Start(host, tries);
+  };
+}
+
+TerminalSend::~TerminalSend() = default;
+
+void TerminalSend::RequestStop() {
+  ++stop_requests_;
+  if (waiting_) waiting_->quit();
+  if (stop_requests_ > 1 && cycle_ && cycle_->CycleRunning()) {
+    cycle_->Abandon();
+    if (ping_check_) ping_check_->Cancel();
+  }
+}
+
+bool TerminalSend::PrepareLog() {
+  intToolKind = Kiv_UdpSnd;
+  try {
+    if (!SetDefine()) return false;
+    MakeFolder(strLogFolder);
+    InitLog(strLogFolder);
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+int TerminalSend::Prepare(std::vector<uint8_t>& payload) {
+  if (!PrepareLog()) {
+    err_ << "ostrel-send: 操作ログのフォルダ " << strLogFolder << " を用意できません。"
+         << std::endl;
+    return kExitRunTimeError;
+  }
+  const std::string file =
+      options_.settings_file.empty() ? strSettingFile[Kiv_UdpSnd] : options_.settings_file;
+  if (!IsReadableRegularFile(file)) {
+    err_ << "ostrel-send: 設定ファイル " << file << " を読めません。" << std::endl;
+    return kExitUsage;
+  }
+  TerminalSettingHost host(err_, tmrRcvAns_);
+  ReadSetting(file, settings_, host);
+  if (host.Failed()) return kExitUsage;
+  try {
+    RotateTheLog();  // as the window's start-up does, right after the settings
+  } catch (const std::exception& error) {
+    LogError("Main", error);
+    err_ << "ostrel-send: 操作ログを世代交代できません: " << DescriptionOf(error) << std::endl;
+    return kExitRunTimeError;
+  }
+  if (const std::string error = ResolveRunSettings(file, options_, settings_, period_ms_);
+      !error.empty()) {
+    err_ << "ostrel-send: " << error << std::endl;
+    return kExitUsage;
+  }
+  if (options_.data_file) {
+    PayloadResult loaded = LoadPayloadFile(*options_.data_file);
+    if (!loaded.error.empty()) {
+      err_ << "ostrel-send: --data " << loaded.error << std::endl;
+      return kExitUsage;
+    }
+    payload = std::move(loaded.bytes);
+  } else {
+    payload = options_.hex_bytes;
+  }
+  if (!options_.answer_out.empty()) {
+    try {
+      CheckReplaceable(options_.answer_out);
+    } catch (const std::exception& error) {
+      err_ << "ostrel-send: --answer-out " << options_.answer_out << ": " << DescriptionOf(error)
+           << std::endl;
+      return kExitUsage;
+    }
+  }
+  return -1;
+}
+
+int TerminalSend::Run() {
+  SignalWatch watch({SIGINT, SIGTERM});
+  connect(&watch, &SignalWatch::Received, this, &TerminalSend::RequestStop);
+  std::vector<uint8_t> payload;
+  if (const int status = Prepare(payload); status >= 0) return status;
+  return RunCycles(payload);
+}
+
+int TerminalSend::RunCycles(const std::vector<uint8_t>& payload) {
+  SocketControl wscSend;
+  TerminalView view(payload);
+  CycleRecorder recorder;
+  SendCycle cycle(settings_, wscSend, tmrSend_, tmrRcvAns_, view, ping_);
+  cycle.SetObserver(&recorder);
+  connect(&tmrRcvAns_, &Timer::Tick, &cycle, &SendCycle::tmrRcvAns_Timer);
+  connect(&wscSend, &SocketControl::DataArrival, &cycle, &SendCycle::wscSend_DataArrival);
+  cycle_ = &cycle;
+
+  RunSummary summary;
+  const auto report = [&](int64_t number, const CycleRecord& record) {
+    summary.Add(record);
+    if (options_.quiet) return;
+    Print(options_.json ? CycleJson(number, record) : CycleText(number, record));
+  };
+  for (int64_t number = 1; options_.count == 0 || number <= options_.count; ++number) {
+    if (stop_requests_ > 0) break;
+    if (number > 1) {
+      if (!WaitInterval(period_ms_)) break;
+      // Every timed cycle rotates the log first; when that fails the cycle sends nothing.
+      if (!RunHandled("tmrSend_Timer", RotateTheLog)) {
+        report(number, CycleRecord{});
+        continue;
+      }
+    }
+    const bool ok = cycle.SendUdpData();
+    const std::optional<CycleRecord> record = recorder.TakeEnded();
+    if (!record) break;  // abandoned by a second interrupt
+    report(number, *record);
+    if (!ok) break;  // a run-time error ends periodic sending, as in the window
+  }
+  cycle_ = nullptr;
+  cycle.SetObserver(nullptr);
+  tmrRcvAns_.SetEnabled(false);
+  wscSend.Close();
+  summary.interrupted = stop_requests_ > 0;
+
+  int status = ExitStatus(summary);
+  if (!options_.answer_out.empty()) {
+    if (const auto& answer = view.LastAnswer()) {
+      try {
+        ReplaceFileAtomically(
+            options_.answer_out,
+            std::string_view(reinterpret_cast<const char*>(answer->data()), answer->size()));
+      } catch (const std::exception& error) {
+        err_ << "ostrel-send: --answer-out " << options_.answer_out << ": " << DescriptionOf(error)
+             << std::endl;
+        status = kExitRunTimeError;
+      }
+    } else {
+      err_ << "ostrel-send: 応答がなかったため " << options_.answer_out << " は書き出していません。"
+           << std::endl;
+    }
+  }
+  const Destination destination{settings_.strDestIpAddress, settings_.lngDestPort,
+                                settings_.lngSrcPort};
+  Print(options_.json ? SummaryJson(summary, destination) : SummaryText(summary, destination));
+  return status;
+}
+
+bool TerminalSend::WaitInterval(int64_t ms) {
+  if (stop_requests_ > 0) return false;
+  QEventLoop loop;
+  QTimer timer;
+  timer.setSingleShot(true);
+  timer.setTimerType(Qt::PreciseTimer);
+  connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+  timer.start(std::chrono::milliseconds(ms));
+  waiting_ = &loop;
+  loop.exec();
+  waiting_ = nullptr;
+  return stop_requests_ == 0;
+}
+
+void TerminalSend::Print(const std::string& text) { out_ << text << std::flush; }
+
+}  // namespace ostrel

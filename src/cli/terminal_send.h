@@ -1,0 +1,72 @@
+#pragma once
+// ostrel-send from its checked command line to its exit status:
+//
+//   the log beside the executable (no single-copy lock, Temp left alone, no dialog)
+//   → ReadSetting (its messages to stderr) → log rotation, as at the window's start-up
+//   → the stored values the run uses checked, the overrides laid over them → the payload
+//   → cycles: SendUdpData, one line each; before each later cycle the interval, then the
+//     log rotation the window's send timer makes
+//   → the answer file, the summary, the exit status.
+//
+// The cycle is the window's own (SendCycle): this program is only another view of it.
+
+#include <QObject>
+#include <cstdint>
+#include <memory>
+#include <ostream>
+
+#include "command_line.h"
+#include "common/timer.h"
+#include "settings/read_setting.h"
+#include "transmission/send_cycle.h"
+
+class QEventLoop;
+
+namespace ostrel {
+
+class PingCheck;
+
+class TerminalSend final : public QObject {
+  Q_OBJECT
+
+ public:
+  // `ping` starts the reachability checks; by default the system's ICMP check, started
+  // as the window starts it. `out` and `err` must outlive the object.
+  TerminalSend(SendOptions options, std::ostream& out, std::ostream& err, PingStart ping = {});
+  ~TerminalSend() override;
+
+  // Runs everything; gives the exit status. SIGINT and SIGTERM are caught while it runs.
+  int Run();
+
+  // What Ctrl-C does: the first ends the run after the running cycle (at once between
+  // cycles); a further one abandons the running cycle as well.
+  void RequestStop();
+
+ private:
+  // The working folders and the log, as the window's start-up prepares them, less the
+  // lock and the emptying of Temp. False when the Log folder cannot be made.
+  bool PrepareLog();
+  // Gives the exit status when nothing may be sent, else -1.
+  int Prepare(std::vector<uint8_t>& payload);
+  int RunCycles(const std::vector<uint8_t>& payload);
+  // Waits `ms` unless a stop is asked for; false when it was.
+  bool WaitInterval(int64_t ms);
+  void Print(const std::string& text);
+
+  SendOptions options_;
+  std::ostream& out_;
+  std::ostream& err_;
+  PingStart ping_;
+  std::unique_ptr<PingCheck> ping_check_;  // only when no `ping` was given
+
+  MainSettings settings_;
+  Timer tmrSend_;  // the cycle's; the run times its cycles itself
+  Timer tmrRcvAns_;
+  int64_t period_ms_ = 0;
+
+  SendCycle* cycle_ = nullptr;     // while cycles run
+  QEventLoop* waiting_ = nullptr;  // while an interval runs
+  int stop_requests_ = 0;
+};
+
+}  // namespace ostrel

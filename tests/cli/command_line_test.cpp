@@ -1,0 +1,91 @@
+#include "cli/command_line.h"
+
+#include <gtest/gtest.h>
+
+#include "cli/payload.h"
+
+namespace ostrel {
+namespace {
+
+CommandLine Parse(QStringList arguments) {
+  arguments.prepend(QStringLiteral("ostrel-send"));
+  return ParseCommandLine(arguments);
+}
+
+TEST(CommandLine, EveryOverrideIsTakenAsTheSettingsWouldGiveIt) {
+  const CommandLine c =
+      Parse({"--dest",    " 10.0.0.2 ", "--port",         "80.4",   "--src-port", "1e3",
+             "-c",        "0",          "--interval",     "65535",  "--timeout",  "-1",
+             "--retries", "2.5",        "--ping-retries", "&H7FFF", "--hex",      "01",
+             "--json",    "-q",         "--answer-out",   "a.bin",  "--settings", "s.ini"});
+  ASSERT_EQ(c.action, CommandLine::Action::kRun) << c.text;
+  const SendOptions& o = c.options;
+  EXPECT_EQ(o.dest, "10.0.0.2");
+  EXPECT_EQ(o.dest_port, 80);
+  EXPECT_EQ(o.src_port, 1000);
+  EXPECT_EQ(o.count, 0);
+  EXPECT_EQ(o.interval_ms, 65535);
+  EXPECT_EQ(o.timeout_ms, -1);
+  EXPECT_EQ(o.retries, 2) << "halves to even";
+  EXPECT_EQ(o.ping_retries, 32767);
+  EXPECT_TRUE(o.json && o.quiet);
+  EXPECT_EQ(o.answer_out, "a.bin");
+  EXPECT_EQ(o.settings_file, "s.ini");
+
+  const CommandLine plain = Parse({"--data", "f.bin"});
+  ASSERT_EQ(plain.action, CommandLine::Action::kRun);
+  EXPECT_EQ(plain.options.count, 1);
+  EXPECT_EQ(plain.options.data_file, "f.bin");
+  EXPECT_FALSE(plain.options.dest || plain.options.dest_port || plain.options.interval_ms);
+}
+
+TEST(CommandLine, BadValuesNameTheOptionAndItsRange) {
+  const struct {
+    QStringList arguments;
+    std::string message;
+  } cases[] = {
+      {{"--port", "65536"}, "--port \"65536\": 送信先ポート番号が不正です。(0～65535)"},
+      {{"--src-port", "-1"}, "--src-port \"-1\": 送信元ポート番号が不正です。(0～65535)"},
+      {{"--dest", "192.168.0"},
+       "--dest \"192.168.0\": 送信先IPアドレスが不正です。(0.0.0.0～255.255.255.255)"},
+      {{"--interval", "1999"}, "--interval \"1999\": 送信周期が不正です。(2000～65535)"},
+      {{"--retries", "32768"},
+       "--retries \"32768\": 共通のリトライ回数が不正です。(-32768～32767)"},
+      {{"--ping-retries", "x"},
+       "--ping-retries \"x\": Pingリトライ回数が不正です。(-32768～32767)"},
+      {{"--timeout", "3e9"},
+       "--timeout \"3e9\": UDP応答タイムアウト値が不正です。(-2147483648～2147483647)"},
+      {{"--count", "-1"}, "--count \"-1\": 送信回数が不正です。(0～2147483647)"},
+      {{"--hex", "01 0G"}, "--hex: \"0G\" は16進数のバイトではありません。"},
+      {{"--data", "a", "--hex", "01"}, "--data と --hex は同時に指定できません。"},
+      {{}, "送信データを --data FILE か --hex BYTES で指定してください。"},
+      {{"--hex", "01", "extra"}, "余分な引数があります: extra"},
+  };
+  for (const auto& c : cases) {
+    QStringList arguments = c.arguments;
+    if (!arguments.contains("--hex") && !arguments.contains("--data") && !c.arguments.isEmpty())
+      arguments << "--hex"
+                << "01";
+    const CommandLine result = Parse(arguments);
+    EXPECT_EQ(result.action, CommandLine::Action::kError) << c.message;
+    EXPECT_EQ(result.text, "ostrel-send: " + c.message + "\n");
+  }
+  EXPECT_EQ(Parse({"--hex"}).action, CommandLine::Action::kError) << "a value is missing";
+  EXPECT_EQ(Parse({"--bogus"}).action, CommandLine::Action::kError);
+}
+
+TEST(HexPayload, BlanksPrefixesAndRunsOfPairs) {
+  EXPECT_EQ(ParseHexPayload(" 01\t02 FF\n").bytes, (std::vector<uint8_t>{0x01, 0x02, 0xFF}));
+  EXPECT_EQ(ParseHexPayload("0x1 0XaB 0102ff").bytes,
+            (std::vector<uint8_t>{0x01, 0xAB, 0x01, 0x02, 0xFF}));
+  EXPECT_EQ(ParseHexPayload("0").bytes, std::vector<uint8_t>{0});
+  for (const char* bad : {"", "  ", "0x", "123", "1 -2", "0x0x01", "ＦＦ"}) {
+    EXPECT_FALSE(ParseHexPayload(bad).error.empty()) << bad;
+    EXPECT_TRUE(ParseHexPayload(bad).bytes.empty()) << bad;
+  }
+  EXPECT_EQ(ParseHexPayload(std::string(4096, 'A')).bytes.size(), 2048u) << "a full grid";
+  EXPECT_FALSE(ParseHexPayload(std::string(4098, 'A')).error.empty()) << "more than a grid holds";
+}
+
+}  // namespace
+}  // namespace ostrel
