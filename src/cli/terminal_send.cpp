@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <QTimer>
 #include <csignal>
@@ -145,6 +146,8 @@ int TerminalSend::RunCycles(const std::vector<uint8_t>& payload) {
     if (options_.quiet) return;
     Print(options_.json ? CycleJson(number, record) : CycleText(number, record));
   };
+  // A Ctrl-C while the settings were read is heard before the first cycle starts.
+  QCoreApplication::processEvents();
   for (int64_t number = 1; options_.count == 0 || number <= options_.count; ++number) {
     if (stop_requests_ > 0) break;
     if (number > 1) {
