@@ -42,6 +42,8 @@ class CycleRecorder final : public SendCycleObserver {
   // The record of the cycle that ended since the last CycleStarted, once; nullopt when
   // none did (the cycle was abandoned).
   std::optional<CycleRecord> TakeEnded();
+  // What the cycle under way, or abandoned, has done so far.
+  const CycleRecord& Unfinished() const { return current_; }
 
  private:
   CycleRecord current_;
@@ -60,6 +62,8 @@ struct RunSummary {
   bool interrupted = false;
 
   void Add(const CycleRecord& record);
+  // A cycle abandoned before its end: its datagrams went out, but it is no cycle.
+  void AddUnfinished(const CycleRecord& record) { transmissions += record.transmissions; }
   // Transmissions without an answer, and their share of all transmissions (0 when none).
   int64_t Lost() const { return transmissions - answered; }
   double LostPercent() const;

@@ -160,7 +160,10 @@ int TerminalSend::RunCycles(const std::vector<uint8_t>& payload) {
     }
     const bool ok = cycle.SendUdpData();
     const std::optional<CycleRecord> record = recorder.TakeEnded();
-    if (!record) break;  // abandoned by a second interrupt
+    if (!record) {  // abandoned by a second interrupt
+      summary.AddUnfinished(recorder.Unfinished());
+      break;
+    }
     report(number, *record);
     if (!ok) break;  // a run-time error ends periodic sending, as in the window
   }
