@@ -8,7 +8,6 @@
 #include "common/run_time_error.h"
 #include "common/tool_kind.h"
 #include "payload.h"
-#include "settings/com_setting.h"
 #include "settings/validators.h"
 #include "value_messages.h"
 

@@ -193,6 +193,10 @@ int TerminalSend::RunCycles(const std::vector<uint8_t>& payload) {
   const Destination destination{settings_.strDestIpAddress, settings_.lngDestPort,
                                 settings_.lngSrcPort};
   Print(options_.json ? SummaryJson(summary, destination) : SummaryText(summary, destination));
+  if (!out_) {  // a full disk or a closed pipe lost the report: that is no success
+    err_ << "ostrel-send: 結果を標準出力に書き込めませんでした。" << std::endl;
+    status = kExitRunTimeError;
+  }
   return status;
 }
 
