@@ -70,6 +70,12 @@ bool IsEchoReply(std::span<const uint8_t> packet, in_addr from, IcmpSocketKind k
   return kind == IcmpSocketKind::kDatagram || ReadBigEndian16(&packet[4]) == identifier;
 }
 
+EchoExchangeFactory SocketExchanges(IcmpEndpointFactory open_endpoint) {
+  return [open_endpoint = std::move(open_endpoint)](in_addr target) {
+    return std::make_unique<EchoProbe>(open_endpoint ? open_endpoint() : nullptr, target);
+  };
+}
+
 EchoProbe::EchoProbe(std::unique_ptr<IcmpEndpoint> endpoint, in_addr target)
     : endpoint_(std::move(endpoint)), target_(target), identifier_(NextIdentifier()) {}
 
@@ -88,7 +94,7 @@ void EchoProbe::Close() {
 
 int EchoProbe::Descriptor() const { return open_ ? endpoint_->Descriptor() : -1; }
 
-bool EchoProbe::SendRequest() {
+bool EchoProbe::SendRequest(std::chrono::milliseconds /*timeout*/) {
   if (!open_) return false;
   const auto request = BuildEchoRequest(identifier_, ++sequence_);
   return endpoint_->Send(target_, request);

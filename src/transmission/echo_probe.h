@@ -1,12 +1,17 @@
 #pragma once
 // One ICMP echo exchange with one IPv4 address, shared by the blocking PingHost and the
-// event-driven PingCheck: the one place that builds an echo request and recognises its
-// reply. The waiting itself is the caller's (poll, or a socket notifier and a timer).
+// event-driven PingCheck. EchoExchange is what both wait on: a descriptor that becomes
+// readable when something may have happened. EchoProbe is the exchange over an ICMP
+// socket, the one place that builds an echo request and recognises its reply; the system's
+// ping program is the other kind (ping_program.h). The waiting itself is the caller's
+// (poll, or a socket notifier and a timer).
 
 #include <netinet/in.h>
 
 #include <array>
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 
@@ -32,26 +37,54 @@ enum class ReplyState {
   kFailed,    // the socket failed; no reply will come on it
 };
 
-class EchoProbe {
+// One target, one or more echo requests one after the other, each waited for by the
+// caller: Open, then per request SendRequest and, whenever Descriptor is readable,
+// TakeReplies until it is no longer kWaiting or WaitLimit has passed. Everything is
+// released by Close, at the latest by the destructor.
+class EchoExchange {
+ public:
+  virtual ~EchoExchange() = default;
+  // False when the exchange cannot be had (no socket, no program).
+  virtual bool Open() = 0;
+  virtual void Close() = 0;
+  // The descriptor to wait on; -1 while closed.
+  virtual int Descriptor() const = 0;
+  // Sends the next echo request, to be answered within `timeout`. False when it could not
+  // be sent.
+  virtual bool SendRequest(std::chrono::milliseconds timeout) = 0;
+  // Looks at what has happened since, without waiting.
+  virtual ReplyState TakeReplies() = 0;
+  // How long the caller waits after SendRequest(timeout) before it counts the request as
+  // unanswered.
+  virtual std::chrono::milliseconds WaitLimit(std::chrono::milliseconds timeout) const {
+    return timeout;
+  }
+};
+
+// Makes a fresh, unopened exchange with `target`, or null when there is none to be had.
+using EchoExchangeFactory = std::function<std::unique_ptr<EchoExchange>(in_addr target)>;
+
+// Exchanges over ICMP sockets made by `open_endpoint`.
+EchoExchangeFactory SocketExchanges(IcmpEndpointFactory open_endpoint);
+
+class EchoProbe final : public EchoExchange {
  public:
   // `endpoint` may be null (then Open fails). It is closed at the latest by the
   // destructor.
   EchoProbe(std::unique_ptr<IcmpEndpoint> endpoint, in_addr target);
-  ~EchoProbe();
+  ~EchoProbe() override;
   EchoProbe(const EchoProbe&) = delete;
   EchoProbe& operator=(const EchoProbe&) = delete;
 
   // False when no ICMP socket could be opened.
-  bool Open();
-  void Close();
-  // The descriptor to wait on; -1 while closed.
-  int Descriptor() const;
+  bool Open() override;
+  void Close() override;
+  int Descriptor() const override;
 
-  // Sends the next echo request (sequence numbers 1, 2, …). False when it could not be
-  // sent.
-  bool SendRequest();
+  // Sends the next echo request (sequence numbers 1, 2, …); the socket needs no time-out.
+  bool SendRequest(std::chrono::milliseconds timeout) override;
   // Reads every packet that waits, without waiting.
-  ReplyState TakeReplies();
+  ReplyState TakeReplies() override;
 
  private:
   std::unique_ptr<IcmpEndpoint> endpoint_;

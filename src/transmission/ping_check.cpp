@@ -1,19 +1,21 @@
 #include "ping_check.h"
 
-#include "transmission/echo_probe.h"
+#include "transmission/echo_way.h"
 #include "transmission/reachability.h"
 
 namespace ostrel {
 
-PingCheck::PingCheck(QObject* parent) : PingCheck(MakeSystemIcmpEndpoint, parent) {}
+PingCheck::PingCheck(QObject* parent) : PingCheck(EchoWays::Process().Factory(), parent) {}
 
 PingCheck::PingCheck(IcmpEndpointFactory open_endpoint, QObject* parent)
-    : QObject(parent), open_endpoint_(std::move(open_endpoint)) {
+    : PingCheck(SocketExchanges(std::move(open_endpoint)), parent) {}
+
+PingCheck::PingCheck(EchoExchangeFactory make_exchange, QObject* parent)
+    : QObject(parent), make_exchange_(std::move(make_exchange)) {
   notifier_.setEnabled(false);
   connect(&notifier_, &QSocketNotifier::activated, this, &PingCheck::OnReadable);
   reply_timer_.setSingleShot(true);
   reply_timer_.setTimerType(Qt::PreciseTimer);  // never give up on a reply early
-  reply_timer_.setInterval(kCheckPingTimeOut);
   connect(&reply_timer_, &QTimer::timeout, this, &PingCheck::OnTimeOut);
   next_step_.setSingleShot(true);
   next_step_.setInterval(0);
@@ -46,11 +48,14 @@ void PingCheck::NextTry() {
   try {
     const std::optional<in_addr> target = ResolvePingTarget(host_);
     if (!target) return EndTry();
-    probe_ = std::make_unique<EchoProbe>(open_endpoint_ ? open_endpoint_() : nullptr, *target);
-    if (!probe_->Open() || probe_->Descriptor() < 0 || !probe_->SendRequest()) return EndTry();
+    const std::chrono::milliseconds timeout(kCheckPingTimeOut);
+    probe_ = make_exchange_ ? make_exchange_(*target) : nullptr;
+    if (!probe_ || !probe_->Open() || !probe_->SendRequest(timeout) || probe_->Descriptor() < 0) {
+      return EndTry();
+    }
     notifier_.setSocket(probe_->Descriptor());
     notifier_.setEnabled(true);
-    reply_timer_.start();
+    reply_timer_.start(probe_->WaitLimit(timeout));
   } catch (...) {
     EndTry();
   }

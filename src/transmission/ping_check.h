@@ -5,7 +5,8 @@
 // (the clock ticks, clicks are served) while the destination is silent.
 //
 // Each try is a PingHost(host, 300, 1) of its own: the host is resolved again and a fresh
-// ICMP socket is opened, and closed before the next try. Resolving a name may block the
+// exchange (an ICMP socket, or a run of the ping program) is made, and ended before the
+// next try. Resolving a name may block the
 // thread briefly (getaddrinfo); a dotted address never does.
 
 #include <QObject>
@@ -15,18 +16,19 @@
 #include <memory>
 #include <string>
 
+#include "transmission/echo_probe.h"
 #include "transmission/icmp_endpoint.h"
 
 namespace ostrel {
-
-class EchoProbe;
 
 class PingCheck : public QObject {
   Q_OBJECT
 
  public:
+  // Pings the way this process decided on (echo_way.h).
   explicit PingCheck(QObject* parent = nullptr);
-  // Uses endpoints from `open_endpoint` instead of the system's ICMP sockets.
+  // Uses exchanges from `make_exchange`, or ICMP sockets from `open_endpoint`.
+  explicit PingCheck(EchoExchangeFactory make_exchange, QObject* parent = nullptr);
   explicit PingCheck(IcmpEndpointFactory open_endpoint, QObject* parent = nullptr);
   ~PingCheck() override;
 
@@ -52,14 +54,14 @@ class PingCheck : public QObject {
   void CloseProbe();
   void Finish(bool reachable);
 
-  IcmpEndpointFactory open_endpoint_;
+  EchoExchangeFactory make_exchange_;
   std::string host_;
   int tries_left_ = 0;
   bool running_ = false;
-  std::unique_ptr<EchoProbe> probe_;
-  // Watches the socket of the current try; disabled between tries.
+  std::unique_ptr<EchoExchange> probe_;
+  // Watches the descriptor of the current try; disabled between tries.
   QSocketNotifier notifier_{QSocketNotifier::Read};
-  // The 300 ms of the current request.
+  // The 300 ms of the current request (with the ping program's margin).
   QTimer reply_timer_;
   // Zero-delay step to the next try or the result, so Start and a failed try return to
   // the event loop first.

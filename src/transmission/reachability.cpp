@@ -10,6 +10,7 @@
 #include <chrono>
 
 #include "transmission/echo_probe.h"
+#include "transmission/echo_way.h"
 
 namespace ostrel {
 namespace {
@@ -32,9 +33,9 @@ std::optional<in_addr> LookUpName(const std::string& name) {
   return address;
 }
 
-// Waits up to `timeout` for the reply to the request just sent.
-ReplyState AwaitReply(EchoProbe& probe, std::chrono::milliseconds timeout) {
-  const auto deadline = steady_clock::now() + timeout;
+// Waits up to `limit` for the reply to the request just sent.
+ReplyState AwaitReply(EchoExchange& probe, std::chrono::milliseconds limit) {
+  const auto deadline = steady_clock::now() + limit;
   for (;;) {
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - steady_clock::now());
     pollfd waiting{probe.Descriptor(), POLLIN, 0};
@@ -64,21 +65,26 @@ std::optional<in_addr> ResolvePingTarget(const std::string& strHost) {
 }
 
 bool PingHost(const std::string& strHost, int16_t intTimeOut, int16_t intCount) {
-  return PingHost(strHost, intTimeOut, intCount, MakeSystemIcmpEndpoint);
+  return PingHost(strHost, intTimeOut, intCount, EchoWays::Process().Factory());
 }
 
 bool PingHost(const std::string& strHost, int16_t intTimeOut, int16_t intCount,
               const IcmpEndpointFactory& open_endpoint) {
+  return PingHost(strHost, intTimeOut, intCount, SocketExchanges(open_endpoint));
+}
+
+bool PingHost(const std::string& strHost, int16_t intTimeOut, int16_t intCount,
+              const EchoExchangeFactory& make_exchange) {
   try {
     if (intCount <= 0) return false;
     const std::optional<in_addr> target = ResolvePingTarget(strHost);
     if (!target) return false;
-    EchoProbe probe(open_endpoint(), *target);
-    if (!probe.Open()) return false;
+    const std::unique_ptr<EchoExchange> probe = make_exchange(*target);
+    if (!probe || !probe->Open()) return false;
     const std::chrono::milliseconds timeout(std::max<int16_t>(intTimeOut, 0));
     for (int16_t i = 0; i < intCount; ++i) {
-      if (!probe.SendRequest()) continue;
-      if (AwaitReply(probe, timeout) == ReplyState::kAnswered) return true;
+      if (!probe->SendRequest(timeout)) continue;
+      if (AwaitReply(*probe, probe->WaitLimit(timeout)) == ReplyState::kAnswered) return true;
     }
     return false;
   } catch (...) {
@@ -87,13 +93,18 @@ bool PingHost(const std::string& strHost, int16_t intTimeOut, int16_t intCount,
 }
 
 bool CheckPing(const std::string& strHost, uint8_t bytTries) {
-  return CheckPing(strHost, bytTries, MakeSystemIcmpEndpoint);
+  return CheckPing(strHost, bytTries, EchoWays::Process().Factory());
 }
 
 bool CheckPing(const std::string& strHost, uint8_t bytTries,
                const IcmpEndpointFactory& open_endpoint) {
+  return CheckPing(strHost, bytTries, SocketExchanges(open_endpoint));
+}
+
+bool CheckPing(const std::string& strHost, uint8_t bytTries,
+               const EchoExchangeFactory& make_exchange) {
   for (int i = 0; i < bytTries; ++i) {
-    if (PingHost(strHost, kCheckPingTimeOut, kCheckPingCount, open_endpoint)) return true;
+    if (PingHost(strHost, kCheckPingTimeOut, kCheckPingCount, make_exchange)) return true;
   }
   return false;
 }

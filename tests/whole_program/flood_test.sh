@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Floods the built program's local port from loopback while a send cycle waits, under
-# Xvfb, and checks from outside that it neither crashes nor hangs and loses nothing:
+# Xvfb, the program run as an ordinary operator (see setup_operator in lib.sh), and checks from outside that it neither crashes nor hangs and loses nothing:
 #   - first datagrams as fast as a sender can go (random sizes 0..65,507 bytes, one in a
 #     hundred empty and one in a hundred of the largest size), in bursts of 20,000, then
 #     the same at a few paced rates;
@@ -26,14 +26,13 @@ seconds_per_rate=${OSTREL_FLOOD_SECONDS:-3}
 source "$here/lib.sh"
 require_tools Xvfb xdotool socat iconv python3 import awk md5sum
 py=$(python3_path)
-require_reachability_check
+setup_operator
 start_xvfb
 peer_port=$(free_port)
 src_port=$(free_port)
 
 # The destination takes the one transmission in and never answers.
-socat -u UDP4-RECV:"$peer_port",bind=127.0.0.1 OPEN:/dev/null &
-pids+=($!)
+start_in_operator_net socat -u UDP4-RECV:"$peer_port",bind=127.0.0.1 OPEN:/dev/null
 
 app_dir=$(new_program_folder app "$exe")
 # A cycle waits 100 s for its answer. The button's first press starts periodic sending,
@@ -42,8 +41,9 @@ app_dir=$(new_program_folder app "$exe")
 write_settings "$app_dir" "$src_port" "$peer_port" 'SendInterval=10\r\nSendIntervalUnit=2\r\nCommonSendRetry=1\r\nPingRetry=1\r\nUdpAnsTimerInteval=100\r\nUdpAnsTimeOut=100000\r\nLogMaxSize=3\r\nLogGenerations=10\r\n'
 "$py" -c 'import sys; sys.stdout.buffer.write(bytes(range(64)))' >"$work/payload.bin"
 log_file="$app_dir/Log/Kiv_UdpSndLog.txt"
+give_to_operator "$app_dir"
 
-(cd "$work" && exec "$app_dir/ostrel") & pid=$!; pids+=($pid)
+run_as_operator "$app_dir" ostrel & pid=$!; pids+=($pid)
 window=$(wait_for_window "$pid" "Ostrel") || { echo "FAIL - the main window did not appear"; exit 1; }
 load_and_send "$window" "$work/payload.bin"
 wait_for_log "$app_dir" '^64バイトのデータを送信しました。$' 100 ||
@@ -51,7 +51,7 @@ wait_for_log "$app_dir" '^64バイトのデータを送信しました。$' 100 
 sends() { log_messages "$app_dir" | grep -c '^64バイトのデータを送信しました。$'; }
 # The first cycle answered, the button (still focused) pressed again: the second cycle
 # waits, and its end (at the first datagram of the floods) stops periodic sending.
-"$py" -c "import socket; socket.socket(socket.AF_INET, socket.SOCK_DGRAM).sendto(b'a', ('127.0.0.1', $src_port))"
+in_operator_net "$py" -c "import socket; socket.socket(socket.AF_INET, socket.SOCK_DGRAM).sendto(b'a', ('127.0.0.1', $src_port))"
 wait_for_log "$app_dir" '^1バイトの応答データを受信しました。$' 50 ||
   { echo "FAIL - the first cycle took no answer"; log_messages "$app_dir"; exit 1; }
 sleep 0.5
@@ -96,7 +96,7 @@ rss_before=$(vm_rss_kib "$pid")
 # probe: one datagram of 4321 bytes after a flood has drained; true when it is the log's
 # last line within 2 s. Nothing else writes to the log meanwhile.
 probe() {
-  "$py" -c "import socket; socket.socket(socket.AF_INET, socket.SOCK_DGRAM).sendto(b'p' * 4321, ('127.0.0.1', $src_port))"
+  in_operator_net "$py" -c "import socket; socket.socket(socket.AF_INET, socket.SOCK_DGRAM).sendto(b'p' * 4321, ('127.0.0.1', $src_port))"
   for _ in $(seq 20); do
     [ "$(log_messages "$app_dir" | tail -n 1)" = "4321バイトの応答データを受信しました。" ] && return 0
     sleep 0.1
@@ -106,7 +106,7 @@ probe() {
 # Bytes waiting in the kernel's queue of the program's socket (rx_queue of /proc/net/udp).
 queued_bytes() {
   local hex
-  hex=$(awk -v port=":$(printf %04X "$src_port")" \
+  hex=$(in_operator_net awk -v port=":$(printf %04X "$src_port")" \
     'NR > 1 && substr($2, length($2) - 4) == port { split($5, q, ":"); print q[2]; exit }' \
     /proc/net/udp)
   echo $((16#${hex:-0}))
@@ -121,7 +121,7 @@ flood() {
   local first_other seconds achieved
   lines_before=$(line_count)
   drops_before=$(udp_drops "$src_port")
-  read -r sent seconds achieved < <("$py" "$here/flood_tools.py" send "$src_port" "$count" \
+  read -r sent seconds achieved < <(in_operator_net "$py" "$here/flood_tools.py" send "$src_port" "$count" \
     "$rate" "$seed" "$work/sizes.$name")
   drain || echo "     (the log was still growing after 60 s)"
   drops=$(( $(udp_drops "$src_port") - drops_before ))

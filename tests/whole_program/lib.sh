@@ -1,6 +1,7 @@
 # Shared pieces of the whole-program scripts: checks and their summary, a temporary folder
-# and processes ended on exit, a private Xvfb display, free loopback ports, program folders
-# and windows found by title. Source it first.
+# and processes ended on exit, a private Xvfb display, free loopback ports, program folders,
+# the operator who runs the program and the network the operator and the peers share, and
+# windows found by title. Source it first.
 
 # check WHAT COMMAND...: runs the command and prints "ok" or "FAIL" with WHAT.
 failures=0
@@ -37,7 +38,11 @@ end_processes() {
   for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill -"${1:-TERM}" "${pids[i]}" 2>/dev/null; done
   wait "${pids[@]}" 2>/dev/null
 }
-cleanup() { end_processes; rm -rf "$work"; }
+cleanup() {
+  end_processes
+  [ -n "${operator_ns:-}" ] && ip netns del "$operator_ns" 2>/dev/null
+  rm -rf "$work"
+}
 trap cleanup EXIT
 
 # Starts Xvfb on a display it picks itself and exports DISPLAY for Qt's xcb platform.
@@ -62,6 +67,86 @@ new_program_folder() {
   mkdir -p "$dir/Config"
   cp "$2" "$dir/ostrel"
   echo "$dir"
+}
+
+# --- The operator ---
+# Our operators are ordinary users: no root, no capabilities, and Debian 12's default
+# net.ipv4.ping_group_range "1 0", under which no ICMP datagram socket may be opened. The
+# scripts that send run the program the same way:
+#
+# setup_operator: call once, before any peer or program starts. As root it makes a network
+#   namespace of the script's own (only lo, up; ping_group_range "1 0"), removed on exit,
+#   and the operator is user "nobody" with no supplementary groups and no capabilities
+#   (not under no_new_privs, so the system's ping keeps its file capability). Otherwise
+#   the operator is the current user on the machine's own network. Skips the script
+#   (exit status 77, with the reason) when the operator could not check reachability.
+# give_to_operator DIR: makes the operator the owner of a program folder (as root).
+# run_as_operator DIR PROGRAM [ARGUMENTS...]: runs DIR/PROGRAM with the arguments as the
+#   operator in the operator's network, from DIR, with HOME=DIR and no XDG_RUNTIME_DIR. It
+#   replaces the shell it runs in: call it in a subshell, ( run_as_operator … ) for the exit
+#   status, or with & for a process id that is the program's own.
+# in_operator_net COMMAND...: runs a command (a peer, a sysctl, a look at /proc/net) in the
+#   operator's network, as the script's user.
+# start_in_operator_net COMMAND...: the same in the background; its process id (the
+#   command's own) is added to `pids`.
+# operator_command: the array run_as_operator puts before the program, for a script that
+#   must wrap it (as capability_test.sh does).
+operator_ns=""
+operator_command=(env -u XDG_RUNTIME_DIR)
+setup_operator() {
+  if [ "$(id -u)" -eq 0 ]; then
+    require_tools ip setpriv
+    if [ "$(awk '/^NoNewPrivs:/ {print $2}' /proc/self/status)" != 0 ]; then
+      echo "SKIP: no_new_privs is set, the operator's ping would lose its file capability"
+      exit 77
+    fi
+    operator_ns="ostrel-operator-$$"
+    ip netns add "$operator_ns" 2>/dev/null ||
+      { operator_ns=""; echo "SKIP: cannot create a network namespace"; exit 77; }
+    ip -n "$operator_ns" link set lo up &&
+      ip netns exec "$operator_ns" sysctl -qw net.ipv4.ping_group_range="1 0" ||
+      { echo "SKIP: cannot prepare the operator's network namespace"; exit 77; }
+    chmod 0755 "$work"  # the operator must reach the program folders
+    operator_command=(ip netns exec "$operator_ns" setpriv --reuid=nobody --regid=nogroup
+      --clear-groups --inh-caps=-all env -u XDG_RUNTIME_DIR)
+  fi
+  operator_can_ping || {
+    echo "SKIP: the operator has no way to check reachability (no ICMP socket, no working ping program)"
+    exit 77
+  }
+}
+give_to_operator() { [ -z "$operator_ns" ] || chown -R nobody:nogroup "$1"; }
+run_as_operator() {
+  local dir=$1 program=$2
+  shift 2
+  cd "$dir" || exit 126
+  exec "${operator_command[@]}" HOME="$dir" "$dir/$program" "$@"
+}
+in_operator_net() {
+  if [ -n "$operator_ns" ]; then ip netns exec "$operator_ns" "$@"; else "$@"; fi
+}
+start_in_operator_net() {
+  (
+    [ -n "$operator_ns" ] && exec ip netns exec "$operator_ns" "$@"
+    exec "$@"
+  ) &
+  pids+=($!)
+}
+# operator_can_ping: true when the operator can ping 127.0.0.1 one of the program's ways:
+# an ICMP datagram socket, a raw one, or the system's ping program.
+operator_can_ping() {
+  local ping
+  "${operator_command[@]}" python3 -c 'import socket
+try:
+    socket.socket(socket.AF_INET, socket.SOCK_DGRAM, socket.IPPROTO_ICMP)
+except OSError:
+    socket.socket(socket.AF_INET, socket.SOCK_RAW, socket.IPPROTO_ICMP)' 2>/dev/null && return 0
+  for ping in /usr/bin/ping /bin/ping; do
+    [ -f "$ping" ] && [ -x "$ping" ] || continue
+    "${operator_command[@]}" "$ping" -n -q -c 1 -W 1 127.0.0.1 >/dev/null 2>&1
+    return
+  done
+  return 1
 }
 
 # write_settings DIR SRC_PORT DEST_PORT MAINTENANCE: the settings file with destination
@@ -111,18 +196,13 @@ answer_box() {
 
 # --- Pieces of the load and fault scripts ---
 
-# True when this user can run the reachability check: root (raw ICMP socket) or a group
-# inside net.ipv4.ping_group_range (ICMP datagram socket). Without it nothing is sent.
-can_check_reachability() {
-  [ "$(id -u)" -eq 0 ] && return 0
-  python3 -c 'import socket; socket.socket(socket.AF_INET, socket.SOCK_DGRAM, socket.IPPROTO_ICMP)' \
-    2>/dev/null
-}
-
-# require_reachability_check: skips the script when nothing could be sent.
+# can_check_reachability: true when the program run as this user (root, for the root-only
+# faults, or the operator) can check reachability.
+can_check_reachability() { [ "$(id -u)" -eq 0 ] || operator_can_ping; }
+# require_reachability_check: skips the script when it could not, so nothing is sent.
 require_reachability_check() {
   can_check_reachability || {
-    echo "SKIP: no ICMP socket for the reachability check (not root, ping_group_range closed)"
+    echo "SKIP: no way to check reachability (no ICMP socket, no working ping program)"
     exit 77
   }
 }
@@ -153,9 +233,10 @@ vm_rss_kib() { awk '/^VmRSS:/ { print $2 }' "/proc/$1/status"; }
 process_state() { awk '{ sub(/^.*\) /, ""); print $1 }' "/proc/$1/stat" 2>/dev/null; }
 
 # udp_drops PORT: the kernel's count of datagrams dropped on the IPv4 UDP socket bound to
-# that local port (the last column of /proc/net/udp); empty when there is none.
+# that local port in the operator's network (the last column of /proc/net/udp); empty
+# when there is none.
 udp_drops() {
-  awk -v port=":$(printf %04X "$1")" \
+  in_operator_net awk -v port=":$(printf %04X "$1")" \
     'NR > 1 && substr($2, length($2) - 4) == port { print $NF; exit }' /proc/net/udp
 }
 

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Periodic sending for a while in the built program under Xvfb, against a socat echo peer
+# Periodic sending for a while in the built program under Xvfb, run as an ordinary operator
+# (see setup_operator in lib.sh), against a socat echo peer
 # on loopback, with the log kept small (LogMaxSize 1, LogGenerations 3), and checks from
 # outside:
 #   - every cycle is answered: each "…バイトのデータを送信しました。" line is followed by
@@ -24,15 +25,14 @@ soak_seconds=${OSTREL_SOAK_SECONDS:-60}
 source "$here/lib.sh"
 require_tools Xvfb xdotool socat iconv python3 awk
 py=$(python3_path)
-require_reachability_check
+setup_operator
 start_xvfb
 peer_port=$(free_port)
 src_port=$(free_port)
 
 # The peer: one line per datagram received, and the datagram echoed back.
-socat -T 2 UDP4-RECVFROM:"$peer_port",bind=127.0.0.1,fork \
-  SYSTEM:"echo \$SOCAT_PEERPORT >>'$work/received'; cat" &
-pids+=($!)
+start_in_operator_net socat -T 2 UDP4-RECVFROM:"$peer_port",bind=127.0.0.1,fork \
+  SYSTEM:"echo \$SOCAT_PEERPORT >>'$work/received'; cat"
 
 app_dir=$(new_program_folder app "$exe")
 write_settings "$app_dir" "$src_port" "$peer_port" 'SendInterval=2000\r\nSendIntervalUnit=0\r\nCommonSendRetry=3\r\nPingRetry=3\r\nUdpAnsTimerInteval=100\r\nUdpAnsTimeOut=1000\r\nLogMaxSize=1\r\nLogGenerations=3\r\n'
@@ -41,7 +41,8 @@ write_settings "$app_dir" "$src_port" "$peer_port" 'SendInterval=2000\r\nSendInt
 log="$app_dir/Log/Kiv_UdpSndLog.txt"
 mkdir -p "$work/deleted"
 
-(cd "$work" && exec "$app_dir/ostrel") & pid=$!; pids+=($pid)
+give_to_operator "$app_dir"
+run_as_operator "$app_dir" ostrel & pid=$!; pids+=($pid)
 window=$(wait_for_window "$pid" "Ostrel") || { echo "FAIL - the main window did not appear"; exit 1; }
 start=$(date +%s)
 load_and_send "$window" "$work/payload.bin"
