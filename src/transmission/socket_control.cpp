@@ -162,6 +162,8 @@ void SocketControl::Bind() {
   setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
   const int on = 1;
   setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
+  // A broadcast destination (255.255.255.255, a subnet's last address) is sent to as any.
+  setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
   sockaddr_in local{};
   local.sin_family = AF_INET;
   local.sin_addr.s_addr = htonl(INADDR_ANY);
