@@ -33,6 +33,15 @@ QColor QColorOf(uint32_t bgr) {
                 static_cast<int>((bgr >> 16) & 0xFF));
 }
 
+// Cell texts are a few characters: compared in place, without a library call.
+bool SameText(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (a[i] != b[i]) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 GridCellModel::GridCellModel(int rows, int cols, QObject* parent)
@@ -54,7 +63,7 @@ void GridCellModel::SetGridRows(int rows) {
 
 void GridCellModel::SetCellText(int row, int col, const std::string& text) {
   Cell& cell = At(row, col);
-  if (cell.text == text) return;
+  if (SameText(cell.text, text)) return;
   cell.text = text;
   Changed(row, col);
 }
@@ -333,7 +342,7 @@ bool FlexGrid::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void FlexGrid::CheckAddress(int row, int col) const {
-  if (row < 0 || row >= Rows() || col < 0 || col >= Cols()) {
+  if (row < 0 || row >= cells_->GridRows() || col < 0 || col >= cells_->GridCols()) {
     throw RunTimeError(desc::kSubscriptOutOfRange);
   }
 }
