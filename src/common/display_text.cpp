@@ -5,25 +5,36 @@
 namespace ostrel {
 namespace {
 
-// Hexadecimal of the value as a two's-complement 32-bit number for negatives,
-// like the platform's Hex().
-std::string Hex(long long value) {
-  char buffer[32];
-  const unsigned long long v =
-      value < 0 ? static_cast<unsigned long long>(static_cast<unsigned int>(value)) : value;
-  std::snprintf(buffer, sizeof buffer, "%llX", v);
-  return buffer;
-}
-
-std::string LastChars(const std::string& text, std::size_t n) {
-  return text.size() <= n ? text : text.substr(text.size() - n);
-}
+// The two upper-case hexadecimal digits of every byte value, 512 characters in all, so a
+// grid fill of 2048 cells runs no formatting call.
+struct HexPairs {
+  char digits[256][2];
+  constexpr HexPairs() : digits() {
+    constexpr char kDigits[] = "0123456789ABCDEF";
+    for (int v = 0; v < 256; ++v) {
+      digits[v][0] = kDigits[v >> 4];
+      digits[v][1] = kDigits[v & 0xF];
+    }
+  }
+};
+constexpr HexPairs kHexPairs;
 
 }  // namespace
 
-std::string HexText2(long long value) { return LastChars("00" + Hex(value), 2); }
+// Hexadecimal texts of negatives are those of the two's-complement 32-bit number, so the
+// last digits are always those of the value's low bits.
+std::string HexText2(long long value) {
+  const char* pair = kHexPairs.digits[static_cast<unsigned long long>(value) & 0xFF];
+  return std::string(pair, 2);
+}
 
-std::string HexText4(long long value) { return LastChars("0000" + Hex(value), 4); }
+std::string HexText4(long long value) {
+  const auto bits = static_cast<unsigned long long>(value);
+  const char* high = kHexPairs.digits[(bits >> 8) & 0xFF];
+  const char* low = kHexPairs.digits[bits & 0xFF];
+  const char text[4] = {high[0], high[1], low[0], low[1]};
+  return std::string(text, 4);
+}
 
 std::string DateTimeText(const LocalTime& t) {
   char buffer[64];

@@ -5,6 +5,7 @@
 #include <QFont>
 #include <QFontMetrics>
 #include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QMouseEvent>
 #include <algorithm>
 
@@ -19,10 +20,6 @@ constexpr int kDataColumnWidth = 31;
 constexpr int kRowHeaderWidth = 44;
 constexpr int kMinRowHeight = 18;
 
-// Alignment values 0..8 run left, centre, right (value / 3), each top, centre, bottom
-// (value % 3); 9 gives back the cell's default alignment.
-constexpr int kAlignDefault = 9;
-
 Qt::Alignment AlignmentOf(int value) {
   static constexpr Qt::AlignmentFlag kHorizontal[] = {Qt::AlignLeft, Qt::AlignHCenter,
                                                       Qt::AlignRight};
@@ -36,15 +33,158 @@ QColor QColorOf(uint32_t bgr) {
                 static_cast<int>((bgr >> 16) & 0xFF));
 }
 
-uint32_t BgrOf(const QColor& color) {
-  return static_cast<uint32_t>(color.red()) | static_cast<uint32_t>(color.green()) << 8 |
-         static_cast<uint32_t>(color.blue()) << 16;
+// Cell texts are a few characters: compared in place, without a library call.
+bool SameText(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (a[i] != b[i]) return false;
+  }
+  return true;
 }
 
 }  // namespace
 
-FlexGrid::FlexGrid(int cols, QWidget* parent) : QTableWidget(parent) {
+GridCellModel::GridCellModel(int rows, int cols, QObject* parent)
+    : QAbstractTableModel(parent),
+      rows_(rows),
+      cols_(cols),
+      cells_(static_cast<size_t>(rows) * cols),
+      announced_rows_(rows - 1) {}
+
+// Rows added come empty; rows removed lose their cells, so rows that come back later are
+// empty again.
+void GridCellModel::SetGridRows(int rows) {
+  if (rows == rows_) return;
+  cells_.resize(static_cast<size_t>(rows) * cols_);
+  dirty_last_row_ = std::min(dirty_last_row_, rows - 1);
+  rows_ = rows;
+  if (!held_) AnnounceRowCount();
+}
+
+void GridCellModel::SetCellText(int row, int col, const std::string& text) {
+  Cell& cell = At(row, col);
+  if (SameText(cell.text, text)) return;
+  cell.text = text;
+  Changed(row, col);
+}
+
+void GridCellModel::SetCellAlignment(int row, int col, int alignment) {
+  Cell& cell = At(row, col);
+  if (cell.alignment == alignment) return;
+  cell.alignment = static_cast<int8_t>(alignment);
+  Changed(row, col);
+}
+
+void GridCellModel::SetCellBackColor(int row, int col, uint32_t color) {
+  Cell& cell = At(row, col);
+  if (cell.back_color == color) return;
+  cell.back_color = color;
+  Changed(row, col);
+}
+
+void GridCellModel::HoldAnnouncements(bool hold) {
+  if (hold == held_) return;
+  held_ = hold;
+  if (held_) return;
+  AnnounceRowCount();
+  if (dirty_first_row_ <= dirty_last_row_ && dirty_first_col_ <= dirty_last_col_) {
+    AnnounceRange(dirty_first_row_, dirty_last_row_, dirty_first_col_, dirty_last_col_);
+  }
+  dirty_first_row_ = dirty_first_col_ = 1;
+  dirty_last_row_ = dirty_last_col_ = 0;
+}
+
+void GridCellModel::Changed(int row, int col) {
+  if (!held_) {
+    AnnounceRange(row, row, col, col);
+    return;
+  }
+  if (dirty_first_row_ > dirty_last_row_) {
+    dirty_first_row_ = dirty_last_row_ = row;
+    dirty_first_col_ = dirty_last_col_ = col;
+    return;
+  }
+  dirty_first_row_ = std::min(dirty_first_row_, row);
+  dirty_last_row_ = std::max(dirty_last_row_, row);
+  dirty_first_col_ = std::min(dirty_first_col_, col);
+  dirty_last_col_ = std::max(dirty_last_col_, col);
+}
+
+void GridCellModel::AnnounceRowCount() {
+  const int rows = rows_ - 1;
+  if (rows > announced_rows_) {
+    beginInsertRows(QModelIndex(), announced_rows_, rows - 1);
+    announced_rows_ = rows;
+    endInsertRows();
+  } else if (rows < announced_rows_) {
+    beginRemoveRows(QModelIndex(), rows, announced_rows_ - 1);
+    announced_rows_ = rows;
+    endRemoveRows();
+  }
+}
+
+// The header row's cells are the column header's sections and the header column's cells
+// the row header's; the rest are the model's items, one row and column lower.
+void GridCellModel::AnnounceRange(int first_row, int last_row, int first_col, int last_col) {
+  if (first_row == 0 && first_col <= last_col) {
+    emit headerDataChanged(Qt::Horizontal, std::max(first_col, 1) - 1, last_col - 1);
+  }
+  if (first_col == 0 && first_row <= last_row) {
+    emit headerDataChanged(Qt::Vertical, std::max(first_row, 1) - 1, last_row - 1);
+  }
+  first_row = std::max(first_row, 1);
+  first_col = std::max(first_col, 1);
+  if (first_row <= last_row && first_col <= last_col) {
+    emit dataChanged(index(first_row - 1, first_col - 1), index(last_row - 1, last_col - 1));
+  }
+}
+
+int GridCellModel::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : announced_rows_;
+}
+
+int GridCellModel::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : cols_ - 1;
+}
+
+QVariant GridCellModel::CellData(int row, int col, int role) const {
+  if (row < 0 || row >= rows_ || col < 0 || col >= cols_) return {};
+  const Cell& cell = At(row, col);
+  switch (role) {
+    case Qt::DisplayRole:
+      return QString::fromStdString(cell.text);
+    case Qt::TextAlignmentRole:
+      if (cell.alignment == kAlignDefault) return {};
+      return static_cast<int>(AlignmentOf(cell.alignment));
+    case Qt::BackgroundRole:
+      if (cell.back_color == kDefaultBackColor) return {};
+      return QBrush(QColorOf(cell.back_color));
+    default:
+      return {};
+  }
+}
+
+QVariant GridCellModel::data(const QModelIndex& index, int role) const {
+  if (!index.isValid()) return {};
+  return CellData(index.row() + 1, index.column() + 1, role);
+}
+
+// Header sections show the header cells' own texts, empty ones included, never numbers.
+QVariant GridCellModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (orientation == Qt::Horizontal) return CellData(0, section + 1, role);
+  return CellData(section + 1, 0, role);
+}
+
+// Cells change only through the program (the byte editor is a dialog of its own).
+Qt::ItemFlags GridCellModel::flags(const QModelIndex& index) const {
+  if (!index.isValid()) return Qt::NoItemFlags;
+  return Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+}
+
+FlexGrid::FlexGrid(int cols, QWidget* parent) : QTableView(parent) {
   if (cols < 1) throw RunTimeError(desc::kInvalidPropertyValue);
+  cells_ = new GridCellModel(2, cols, this);
+  setModel(cells_);
 
   QFont font;
   font.setFamilies({QStringLiteral("ＭＳ ゴシック"), QStringLiteral("Noto Sans Mono CJK JP")});
@@ -53,8 +193,7 @@ FlexGrid::FlexGrid(int cols, QWidget* parent) : QTableWidget(parent) {
   setFont(font);
   setStyleSheet(QStringLiteral("QTableView { gridline-color: rgb(128, 128, 128); }"));
 
-  // Cells change only through the program (the byte editor is a dialog of its own); the
-  // operator selects one cell at a time.
+  // The operator selects one cell at a time and edits nothing in place.
   setEditTriggers(QAbstractItemView::NoEditTriggers);
   setSelectionMode(QAbstractItemView::SingleSelection);
   setSelectionBehavior(QAbstractItemView::SelectItems);
@@ -78,39 +217,34 @@ FlexGrid::FlexGrid(int cols, QWidget* parent) : QTableWidget(parent) {
   verticalHeader()->setFixedWidth(kRowHeaderWidth);
   setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 
-  setColumnCount(cols - 1);
-  for (int c = 0; c < cols - 1; ++c) setHorizontalHeaderItem(c, new QTableWidgetItem);
-  SetRows(2);
-
   // The operator's selection (mouse or keyboard) becomes the current cell. Only data
-  // cells can be selected in the table, so Row and Col then always name a data cell.
-  connect(this, &QTableWidget::currentCellChanged, this, [this](int row, int col, int, int) {
-    if (resizing_ || row < 0 || col < 0) return;
-    row_ = row + 1;
-    col_ = col + 1;
-  });
-  connect(this, &QTableWidget::cellPressed, this, [this](int row, int col) {
-    row_ = row + 1;
-    col_ = col + 1;
+  // cells can be selected in the view, so Row and Col then always name a data cell.
+  connect(selectionModel(), &QItemSelectionModel::currentChanged, this,
+          [this](const QModelIndex& current, const QModelIndex&) {
+            if (resizing_ || !current.isValid()) return;
+            row_ = current.row() + 1;
+            col_ = current.column() + 1;
+          });
+  connect(this, &QAbstractItemView::pressed, this, [this](const QModelIndex& index) {
+    row_ = index.row() + 1;
+    col_ = index.column() + 1;
   });
 }
 
-int FlexGrid::Rows() const { return rowCount() + 1; }
+int FlexGrid::Rows() const { return cells_->GridRows(); }
 
 // One row is the header row alone; fewer is refused. The current row follows the bottom
 // when its row is removed.
 void FlexGrid::SetRows(int rows) {
   if (rows < 1) throw RunTimeError(desc::kInvalidPropertyValue);
-  const int old_count = rowCount();
-  if (rows - 1 == old_count) return;
+  if (rows == Rows()) return;
   resizing_ = true;
-  setRowCount(rows - 1);
+  cells_->SetGridRows(rows);
   resizing_ = false;
-  AddRowHeaderItems(old_count);
   if (row_ > rows - 1) row_ = rows - 1;
 }
 
-int FlexGrid::Cols() const { return columnCount() + 1; }
+int FlexGrid::Cols() const { return cells_->GridCols(); }
 
 // Row and Col set by code address cells for the calls that follow; they do not move the
 // highlighted cell, which stays where the operator last put it (a fill would otherwise
@@ -134,88 +268,63 @@ std::string FlexGrid::Text() const { return TextMatrix(row_, col_); }
 void FlexGrid::SetText(const std::string& text) { SetTextMatrix(row_, col_, text); }
 
 void FlexGrid::SetCellAlignment(int alignment) {
-  if (alignment < 0 || alignment > kAlignDefault) {
+  if (alignment < 0 || alignment > GridCellModel::kAlignDefault) {
     throw RunTimeError(desc::kInvalidPropertyValue);
   }
   CheckAddress(row_, col_);
-  QTableWidgetItem* item = EnsureItemAt(row_, col_);
-  if (item == nullptr) return;  // the corner cell shows nothing
-  if (alignment == kAlignDefault) {
-    item->setData(Qt::TextAlignmentRole, QVariant());
-  } else {
-    item->setTextAlignment(AlignmentOf(alignment));
-  }
+  cells_->SetCellAlignment(row_, col_, alignment);
 }
 
 void FlexGrid::SetCellBackColor(uint32_t color) {
   CheckAddress(row_, col_);
-  if (color == kDefaultBackColor) {
-    // Only an existing item can carry a colour; a missing one already has the default.
-    if (QTableWidgetItem* item = ItemAt(row_, col_)) {
-      item->setData(Qt::BackgroundRole, QVariant());
-    }
-    return;
-  }
-  if (QTableWidgetItem* item = EnsureItemAt(row_, col_)) {
-    item->setBackground(QBrush(QColorOf(color & 0xFFFFFF)));
-  }
+  cells_->SetCellBackColor(row_, col_, color & 0xFFFFFF);
 }
 
 std::string FlexGrid::TextMatrix(int row, int col) const {
   CheckAddress(row, col);
-  if (row == 0 && col == 0) return corner_text_;
-  const QTableWidgetItem* item = ItemAt(row, col);
-  return item == nullptr ? std::string() : item->text().toStdString();
+  return cells_->CellText(row, col);
 }
 
 void FlexGrid::SetTextMatrix(int row, int col, const std::string& text) {
   CheckAddress(row, col);
-  if (row == 0 && col == 0) {
-    corner_text_ = text;
-    return;
-  }
-  QTableWidgetItem* item = ItemAt(row, col);
-  if (item == nullptr) {
-    if (text.empty()) return;  // a missing item already reads as empty
-    item = EnsureItemAt(row, col);
-  }
-  item->setText(QString::fromStdString(text));
+  cells_->SetCellText(row, col, text);
 }
 
 bool FlexGrid::Redraw() const { return redraw_; }
 
+// While drawing is suspended the model announces nothing; resuming announces what changed
+// at once, then repaints the view, its headers and its viewport.
 void FlexGrid::SetRedraw(bool redraw) {
   redraw_ = redraw;
-  // Switching updates back on repaints the table, its headers and its viewport.
+  if (redraw) {
+    resizing_ = true;
+    cells_->HoldAnnouncements(false);
+    resizing_ = false;
+  } else {
+    cells_->HoldAnnouncements(true);
+  }
   setUpdatesEnabled(redraw);
 }
 
 uint32_t FlexGrid::CellBackColorAt(int row, int col) const {
   CheckAddress(row, col);
-  const QTableWidgetItem* item = ItemAt(row, col);
-  if (item == nullptr) return kDefaultBackColor;
-  const QVariant background = item->data(Qt::BackgroundRole);
-  if (!background.isValid()) return kDefaultBackColor;
-  return BgrOf(background.value<QBrush>().color());
+  return cells_->CellBackColor(row, col);
 }
 
 bool FlexGrid::CellCenteredAt(int row, int col) const {
   CheckAddress(row, col);
-  const QTableWidgetItem* item = ItemAt(row, col);
-  if (item == nullptr) return false;
-  const QVariant alignment = item->data(Qt::TextAlignmentRole);
-  return alignment.isValid() && Qt::Alignment(alignment.toInt()) == Qt::AlignCenter;
+  return cells_->CellAlignment(row, col) == kAlignCenterCenter;
 }
 
 void FlexGrid::mouseReleaseEvent(QMouseEvent* event) {
-  QTableWidget::mouseReleaseEvent(event);
+  QTableView::mouseReleaseEvent(event);
   emit MouseUp();
 }
 
 // Only a double click on a data cell is reported, so a handler always finds Row and Col
 // naming a data cell. Header sections and the empty area below the rows report nothing.
 void FlexGrid::mouseDoubleClickEvent(QMouseEvent* event) {
-  QTableWidget::mouseDoubleClickEvent(event);
+  QTableView::mouseDoubleClickEvent(event);
   const QModelIndex index = indexAt(event->position().toPoint());
   if (!index.isValid()) return;
   row_ = index.row() + 1;
@@ -229,39 +338,12 @@ bool FlexGrid::eventFilter(QObject* watched, QEvent* event) {
       (watched == horizontalHeader()->viewport() || watched == verticalHeader()->viewport())) {
     emit MouseUp();
   }
-  return QTableWidget::eventFilter(watched, event);
+  return QTableView::eventFilter(watched, event);
 }
 
 void FlexGrid::CheckAddress(int row, int col) const {
-  if (row < 0 || row >= Rows() || col < 0 || col >= Cols()) {
+  if (row < 0 || row >= cells_->GridRows() || col < 0 || col >= cells_->GridCols()) {
     throw RunTimeError(desc::kSubscriptOutOfRange);
-  }
-}
-
-QTableWidgetItem* FlexGrid::ItemAt(int row, int col) const {
-  if (row == 0) return col == 0 ? nullptr : horizontalHeaderItem(col - 1);
-  if (col == 0) return verticalHeaderItem(row - 1);
-  return item(row - 1, col - 1);
-}
-
-QTableWidgetItem* FlexGrid::EnsureItemAt(int row, int col) {
-  if (row == 0 && col == 0) return nullptr;
-  if (QTableWidgetItem* existing = ItemAt(row, col)) return existing;
-  auto* created = new QTableWidgetItem;
-  if (row == 0) {
-    setHorizontalHeaderItem(col - 1, created);
-  } else if (col == 0) {
-    setVerticalHeaderItem(row - 1, created);
-  } else {
-    created->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
-    setItem(row - 1, col - 1, created);
-  }
-  return created;
-}
-
-void FlexGrid::AddRowHeaderItems(int first) {
-  for (int r = first; r < rowCount(); ++r) {
-    if (verticalHeaderItem(r) == nullptr) setVerticalHeaderItem(r, new QTableWidgetItem);
   }
 }
 

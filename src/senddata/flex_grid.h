@@ -1,16 +1,86 @@
 #pragma once
-// The byte grid widget: a GridControl on a QTableWidget. Row 0 and column 0 are the
-// table's own header sections, so they stay in place while the data scrolls and can
-// never become the operator's current cell. Grid lines are grey; the font is
-// "ＭＳ ゴシック" 9 pt with the fallback "Noto Sans Mono CJK JP".
+// The byte grid widget: a GridControl shown by a QTableView over a table model of its
+// own. Row 0 and column 0 are the view's header sections, so they stay in place while
+// the data scrolls and can never become the operator's current cell. Grid lines are grey;
+// the font is "ＭＳ ゴシック" 9 pt with the fallback "Noto Sans Mono CJK JP".
 
-#include <QTableWidget>
+#include <QAbstractTableModel>
+#include <QTableView>
+#include <string>
+#include <vector>
 
 #include "grid_control.h"
 
 namespace ostrel {
 
-class FlexGrid : public QTableWidget, public GridControl {
+// Every cell of a grid, header row and column included, held compactly: its text, its
+// alignment and its background. Data cells are the model's items, the header row and
+// column its header sections. While announcements are held, changes are only marked;
+// releasing them announces the row-count change once and the changed cells as one range.
+class GridCellModel : public QAbstractTableModel {
+  Q_OBJECT
+
+ public:
+  // Alignment values 0..8 run left, centre, right (value / 3), each top, centre, bottom
+  // (value % 3); kAlignDefault gives back the cell's default alignment.
+  static constexpr int kAlignDefault = 9;
+
+  GridCellModel(int rows, int cols, QObject* parent = nullptr);
+
+  // Counts and addresses of the whole grid, header row and column included.
+  int GridRows() const { return rows_; }
+  int GridCols() const { return cols_; }
+  void SetGridRows(int rows);
+
+  const std::string& CellText(int row, int col) const { return At(row, col).text; }
+  void SetCellText(int row, int col, const std::string& text);
+  int CellAlignment(int row, int col) const { return At(row, col).alignment; }
+  void SetCellAlignment(int row, int col, int alignment);
+  // 0x00BBGGRR; kDefaultBackColor for none.
+  uint32_t CellBackColor(int row, int col) const { return At(row, col).back_color; }
+  void SetCellBackColor(int row, int col, uint32_t color);
+
+  // While held, nothing is announced; releasing announces what changed meanwhile.
+  void HoldAnnouncements(bool hold);
+
+  int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+  int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+  QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+  QVariant headerData(int section, Qt::Orientation orientation,
+                      int role = Qt::DisplayRole) const override;
+  Qt::ItemFlags flags(const QModelIndex& index) const override;
+
+ private:
+  struct Cell {
+    std::string text;
+    uint32_t back_color = kDefaultBackColor;
+    int8_t alignment = kAlignDefault;
+  };
+
+  const Cell& At(int row, int col) const { return cells_[static_cast<size_t>(row) * cols_ + col]; }
+  Cell& At(int row, int col) { return cells_[static_cast<size_t>(row) * cols_ + col]; }
+  // What a cell shows for a role; an invalid value for a cell outside the grid.
+  QVariant CellData(int row, int col, int role) const;
+  // Announces one cell now, or marks it for the release.
+  void Changed(int row, int col);
+  // Announces a row-count change from the rows the view knows to the grid's.
+  void AnnounceRowCount();
+  void AnnounceRange(int first_row, int last_row, int first_col, int last_col);
+
+  int rows_;
+  int cols_;
+  std::vector<Cell> cells_;
+  bool held_ = false;
+  // The data rows the view was last told of.
+  int announced_rows_;
+  // The range of cells changed while held (grid addresses), empty when first > last.
+  int dirty_first_row_ = 1;
+  int dirty_last_row_ = 0;
+  int dirty_first_col_ = 1;
+  int dirty_last_col_ = 0;
+};
+
+class FlexGrid : public QTableView, public GridControl {
   Q_OBJECT
 
  public:
@@ -38,6 +108,8 @@ class FlexGrid : public QTableWidget, public GridControl {
   uint32_t CellBackColorAt(int row, int col) const;
   bool CellCenteredAt(int row, int col) const;
 
+  const GridCellModel& cells() const { return *cells_; }
+
  signals:
   // A double click on a data cell, after Row and Col name it.
   void DblClick();
@@ -53,21 +125,14 @@ class FlexGrid : public QTableWidget, public GridControl {
 
   // Raises RunTimeError(desc::kSubscriptOutOfRange) for an address outside the grid.
   void CheckAddress(int row, int col) const;
-  // The item behind a cell: a header item for row 0 or column 0, a data item otherwise.
-  // Null for the corner cell and for data cells never written.
-  QTableWidgetItem* ItemAt(int row, int col) const;
-  // The same, created (not editable) when missing; null only for the corner cell.
-  QTableWidgetItem* EnsureItemAt(int row, int col);
-  // Gives rows from `first` on an empty row header, so the table shows no row numbers.
-  void AddRowHeaderItems(int first);
 
+  GridCellModel* cells_ = nullptr;
   int row_ = 1;
   int col_ = 1;
   bool redraw_ = true;
-  // Set while the grid changes its own row count, so the table's moves of its current
-  // index are not taken for the operator's.
+  // Set while the model changes its row count, so the view's moves of its current index
+  // are not taken for the operator's.
   bool resizing_ = false;
-  std::string corner_text_;
 };
 
 }  // namespace ostrel

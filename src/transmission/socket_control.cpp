@@ -4,11 +4,13 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <QElapsedTimer>
-#include <QHostAddress>
+#include <QSocketNotifier>
 #include <QTimer>
-#include <QUdpSocket>
+#include <cerrno>
+#include <utility>
 
 #include "common/run_time_error.h"
 
@@ -45,19 +47,28 @@ quint32 ResolveIpv4(const std::string& host) {
   return address;
 }
 
-std::string DescriptionOf(QAbstractSocket::SocketError error, const char* otherwise) {
+// The description of a failed bind or send, from its errno.
+std::string DescriptionOf(int error, const char* otherwise) {
   switch (error) {
-    case QAbstractSocket::AddressInUseError:
+    case EADDRINUSE:
       return desc::kAddressInUse;
-    case QAbstractSocket::SocketAddressNotAvailableError:
+    case EADDRNOTAVAIL:
       return desc::kAddressNotAvailable;
-    case QAbstractSocket::SocketAccessError:
+    case EACCES:
+    case EPERM:
       return desc::kSocketAccessDenied;
-    case QAbstractSocket::DatagramTooLargeError:
+    case EMSGSIZE:
       return desc::kDatagramTooLarge;
     default:
       return otherwise;
   }
+}
+
+// A send or read that fails with this may only have reported an earlier asynchronous
+// error of the socket (an ICMP message about an earlier datagram), or a signal; a second
+// attempt then goes through.
+bool MayPassOnRetry(int error) {
+  return error != EMSGSIZE && error != EAGAIN && error != EWOULDBLOCK;
 }
 
 // Clears a flag when the scope ends, also when a handler throws through the arrival loop.
@@ -72,19 +83,45 @@ class FlagGuard {
   bool& flag_;
 };
 
+// Runs `f` when the scope ends, also when a handler throws through the arrival loop.
+template <class F>
+class AtScopeEnd {
+ public:
+  explicit AtScopeEnd(F f) : f_(std::move(f)) {}
+  ~AtScopeEnd() { f_(); }
+  AtScopeEnd(const AtScopeEnd&) = delete;
+  AtScopeEnd& operator=(const AtScopeEnd&) = delete;
+
+ private:
+  F f_;
+};
+
 }  // namespace
 
 SocketControl::SocketControl(QObject* parent) : QObject(parent) {}
 
-SocketControl::~SocketControl() = default;
+SocketControl::~SocketControl() { Close(); }
 
+// The notifier is switched off before the descriptor is closed, so it never watches a
+// number the system hands out again. It may be the sender of the running handler, so it
+// goes once the event loop runs.
 void SocketControl::Close() {
-  if (socket_ == nullptr || socket_->state() == QAbstractSocket::UnconnectedState) return;
-  socket_->close();
+  if (fd_ < 0) return;
+  notifier_->setEnabled(false);
+  notifier_->disconnect(this);
+  notifier_->deleteLater();
+  notifier_ = nullptr;
+  ::close(fd_);
+  fd_ = -1;
 }
 
-bool SocketControl::IsBound() const {
-  return socket_ != nullptr && socket_->state() == QAbstractSocket::BoundState;
+bool SocketControl::IsBound() const { return fd_ >= 0; }
+
+int SocketControl::ReceiveBufferSize() const {
+  if (fd_ < 0) return 0;
+  int size = 0;
+  socklen_t length = sizeof size;
+  return getsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &size, &length) == 0 ? size : 0;
 }
 
 // Everything that can fail without side effects is checked first, so a failing call
@@ -92,21 +129,19 @@ bool SocketControl::IsBound() const {
 void SocketControl::SendData(const std::vector<uint8_t>& data) {
   if (!IsPort(remote_port_)) throw RunTimeError(desc::kInvalidPropertyValue);
   if (!IsBound() && !IsPort(local_port_)) throw RunTimeError(desc::kInvalidPropertyValue);
-  const QHostAddress destination(ResolveIpv4(remote_host_));
+  sockaddr_in destination{};
+  destination.sin_family = AF_INET;
+  destination.sin_addr.s_addr = htonl(ResolveIpv4(remote_host_));
+  destination.sin_port = htons(static_cast<uint16_t>(remote_port_));
   if (!IsBound()) Bind();
 
-  static const char kNoBytes = 0;
-  const char* bytes = data.empty() ? &kNoBytes : reinterpret_cast<const char*>(data.data());
-  const auto size = static_cast<qint64>(data.size());
-  const auto port = static_cast<quint16>(remote_port_);
-  qint64 written = socket_->writeDatagram(bytes, size, destination, port);
-  // A failed send may only have reported an earlier asynchronous error of the socket
-  // (an ICMP message about an earlier datagram); the second attempt then goes out.
-  if (written < 0 && socket_->error() != QAbstractSocket::DatagramTooLargeError) {
-    written = socket_->writeDatagram(bytes, size, destination, port);
+  const auto* to = reinterpret_cast<const sockaddr*>(&destination);
+  ssize_t written = sendto(fd_, data.data(), data.size(), 0, to, sizeof destination);
+  if (written < 0 && MayPassOnRetry(errno)) {
+    written = sendto(fd_, data.data(), data.size(), 0, to, sizeof destination);
   }
-  if (written < 0) throw RunTimeError(DescriptionOf(socket_->error(), desc::kSendFailed));
-  if (written != size) throw RunTimeError(desc::kSendFailed);
+  if (written < 0) throw RunTimeError(DescriptionOf(errno, desc::kSendFailed));
+  if (static_cast<size_t>(written) != data.size()) throw RunTimeError(desc::kSendFailed);
 }
 
 void SocketControl::GetData(std::vector<uint8_t>& data) {
@@ -116,32 +151,105 @@ void SocketControl::GetData(std::vector<uint8_t>& data) {
   data.swap(received_);
 }
 
+// No address sharing: a port another socket holds must fail, not be shared. The receive
+// buffer and the kernel's receive times are asked for before the bind, so no datagram
+// arrives without them; a kernel that refuses either still gives a working socket.
 void SocketControl::Bind() {
   if (!IsPort(local_port_)) throw RunTimeError(desc::kInvalidPropertyValue);
-  if (socket_ == nullptr) {
-    socket_ = new QUdpSocket(this);
-    connect(socket_, &QUdpSocket::readyRead, this, &SocketControl::OnReadyRead);
-  }
-  // No address sharing: a port another socket holds must fail, not be shared.
-  if (!socket_->bind(QHostAddress::AnyIPv4, static_cast<quint16>(local_port_),
-                     QAbstractSocket::DontShareAddress)) {
-    const QAbstractSocket::SocketError error = socket_->error();
-    socket_->close();
+  const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd < 0) throw RunTimeError(DescriptionOf(errno, desc::kSocketError));
+  const int buffer = kReceiveBufferRequest;
+  setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
+  const int on = 1;
+  setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
+  // A broadcast destination (255.255.255.255, a subnet's last address) is sent to as any.
+  setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  local.sin_addr.s_addr = htonl(INADDR_ANY);
+  local.sin_port = htons(static_cast<uint16_t>(local_port_));
+  if (bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+    const int error = errno;
+    ::close(fd);
     throw RunTimeError(DescriptionOf(error, desc::kSocketError));
+  }
+  fd_ = fd;
+  bound_at_ = std::chrono::steady_clock::now();
+  notifier_ = new QSocketNotifier(fd_, QSocketNotifier::Read, this);
+  connect(notifier_, &QSocketNotifier::activated, this, &SocketControl::OnReadyRead);
+}
+
+std::chrono::steady_clock::time_point SocketControl::ArrivalOf(
+    const timespec* stamp, std::chrono::steady_clock::time_point read_at) const {
+  if (stamp == nullptr) return read_at;
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  const auto waited = std::chrono::seconds(now.tv_sec - stamp->tv_sec) +
+                      std::chrono::nanoseconds(now.tv_nsec - stamp->tv_nsec);
+  if (waited <= waited.zero()) return read_at;
+  // A wait longer than the socket has been bound means the real-time clock was set
+  // meanwhile; the stamp then says nothing.
+  const auto arrived =
+      read_at - std::chrono::duration_cast<std::chrono::steady_clock::duration>(waited);
+  return arrived < bound_at_ ? read_at : arrived;
+}
+
+// Where the kernel reports ICMP errors to the socket, each one also waits in the socket's
+// error queue, which keeps the socket readable to poll; the queue is emptied whenever a
+// read finds no datagram, so the notifier is not raised again and again for nothing.
+void SocketControl::DropQueuedErrors() {
+  char ignored[64];
+  for (int i = 0; i < 1024; ++i) {
+    iovec into{ignored, sizeof ignored};
+    msghdr message{};
+    message.msg_iov = &into;
+    message.msg_iovlen = 1;
+    if (recvmsg(fd_, &message, MSG_ERRQUEUE | MSG_DONTWAIT) < 0) return;
   }
 }
 
-// Every pass reads, also when nothing waits. Qt marks the socket when it emits
-// readyRead and clears the mark only in readDatagram; a readyRead that finds the queue
-// already drained (the poll saw data that an earlier batch took) would otherwise leave the
-// mark set, and the next arrival would then switch the read notifier off for good. The
-// read that ends the loop (nothing waits) is the one that clears the mark, so a datagram
-// that arrives after it raises a fresh notification.
+long SocketControl::ReadOne() {
+  if (read_buffer_.empty()) read_buffer_.resize(kLargestDatagram);
+  iovec into{read_buffer_.data(), read_buffer_.size()};
+  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timespec))];
+  msghdr message{};
+  message.msg_iov = &into;
+  message.msg_iovlen = 1;
+  ssize_t size = -1;
+  for (int attempt = 0; attempt < 2 && size < 0; ++attempt) {
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    size = recvmsg(fd_, &message, MSG_DONTWAIT);
+    if (size < 0 && !MayPassOnRetry(errno)) break;  // nothing waits
+  }
+  if (size < 0) {
+    DropQueuedErrors();
+    return -1;
+  }
+  const auto read_at = std::chrono::steady_clock::now();
+  const timespec* stamp = nullptr;
+  for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
+    if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS &&
+        c->cmsg_len >= CMSG_LEN(sizeof(timespec))) {
+      stamp = reinterpret_cast<const timespec*>(CMSG_DATA(c));
+    }
+  }
+  arrival_time_ = ArrivalOf(stamp, read_at);
+  return static_cast<long>(size);
+}
+
 // A flood is taken in batches: after a batch the event loop runs (timers, the clock,
-// clicks) before the next batch, so the window stays live while datagrams pour in.
+// clicks) before the next batch, so the window stays live while datagrams pour in. The
+// notifier stays off while a batch is taken, also while a handler runs an event loop of
+// its own, and comes back on only after a read found nothing waiting, so the notifier
+// never reports the same datagrams twice and a nested loop never spins on it.
 void SocketControl::OnReadyRead() {
-  if (handling_) return;
+  if (notifier_ != nullptr) notifier_->setEnabled(false);
+  if (handling_) return;  // the running batch goes on after its handler returns
   FlagGuard handling(handling_);
+  AtScopeEnd rearm([this] {
+    if (notifier_ != nullptr && !continuation_scheduled_) notifier_->setEnabled(true);
+  });
   QElapsedTimer batch;
   batch.start();
   for (int handled = 0; IsBound(); ++handled) {
@@ -152,15 +260,9 @@ void SocketControl::OnReadyRead() {
       }
       return;
     }
-    if (read_buffer_.empty()) read_buffer_.resize(kLargestDatagram);
-    char* buffer = read_buffer_.data();
-    const auto capacity = static_cast<qint64>(read_buffer_.size());
-    qint64 size = socket_->readDatagram(buffer, capacity);
-    // A failed read may only have reported an earlier asynchronous error of the socket
-    // (an ICMP message about an earlier datagram); the second read then takes the datagram.
-    if (size < 0) size = socket_->readDatagram(buffer, capacity);
+    const long size = ReadOne();
     if (size < 0) return;  // nothing waits
-    arrival_time_ = std::chrono::steady_clock::now();
+    const char* buffer = read_buffer_.data();
     received_.assign(buffer, buffer + size);
     datagram_taken_ = false;
     FlagGuard announced(announced_);

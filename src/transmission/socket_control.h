@@ -3,15 +3,17 @@
 // LocalPort, RemoteHost and RemotePort, then SendData, which binds the local port (no
 // address sharing: a port held by another program fails) and sends one datagram. The
 // socket then stays bound and raises DataArrival once per arriving datagram, from any
-// sender, until the next Close.
+// sender, until the next Close. The socket asks the kernel for a 4 MiB receive buffer
+// (capped at net.core.rmem_max), so a burst waits in the kernel while the window paints.
 
 #include <QObject>
 #include <chrono>
 #include <cstdint>
+#include <ctime>
 #include <string>
 #include <vector>
 
-class QUdpSocket;
+class QSocketNotifier;
 
 namespace ostrel {
 
@@ -41,11 +43,19 @@ class SocketControl : public QObject {
   // Takes the waiting datagram (the one DataArrival announced) into `data`.
   void GetData(std::vector<uint8_t>& data);
 
-  // When the datagram being announced arrived, on the steady clock.
+  // When the datagram being announced arrived, on the steady clock: the kernel's receive
+  // time where it gives one, else the time it was read.
   std::chrono::steady_clock::time_point ArrivalTime() const { return arrival_time_; }
 
   // True while bound.
   bool IsBound() const;
+
+  // The receive buffer the kernel granted, in bytes as it reports them (twice the usable
+  // payload on Linux); 0 while not bound.
+  int ReceiveBufferSize() const;
+
+  // The receive buffer asked for at every bind.
+  static constexpr int kReceiveBufferRequest = 4 << 20;
 
  signals:
   // One arrived datagram of `bytesTotal` bytes (0 for an empty one). A datagram the
@@ -63,8 +73,19 @@ class SocketControl : public QObject {
   bool continuation_scheduled_ = false;
   // Binds the socket to LocalPort; raises RunTimeError when it cannot.
   void Bind();
+  // Reads the next waiting datagram into read_buffer_ and stamps arrival_time_; the size,
+  // or -1 when nothing waits.
+  long ReadOne();
+  void DropQueuedErrors();
+  // The steady-clock time of a datagram the kernel stamped at `stamp` (real time), read
+  // at `read_at`.
+  std::chrono::steady_clock::time_point ArrivalOf(
+      const timespec* stamp, std::chrono::steady_clock::time_point read_at) const;
 
-  QUdpSocket* socket_ = nullptr;
+  int fd_ = -1;
+  // Watches fd_ for datagrams; switched off while a batch is taken.
+  QSocketNotifier* notifier_ = nullptr;
+  std::chrono::steady_clock::time_point bound_at_{};
   int32_t local_port_ = 0;
   std::string remote_host_;
   int32_t remote_port_ = 0;

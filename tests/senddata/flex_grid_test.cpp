@@ -27,6 +27,14 @@ class FlexGridTest : public ::testing::Test {
   QPoint CellCentre(int row, int col) {
     return grid_.visualRect(grid_.model()->index(row - 1, col - 1)).center();
   }
+  // What the view shows of a data cell, counted as the view counts (no header row or
+  // column), and of header sections.
+  QVariant Item(int row, int col, int role = Qt::DisplayRole) {
+    return grid_.model()->index(row, col).data(role);
+  }
+  QVariant Header(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) {
+    return grid_.model()->headerData(section, orientation, role);
+  }
 
   FlexGrid grid_;
 };
@@ -34,8 +42,8 @@ class FlexGridTest : public ::testing::Test {
 TEST_F(FlexGridTest, StartsWithHeaderRowOneDataRowAndSeventeenColumns) {
   EXPECT_EQ(grid_.Rows(), 2);
   EXPECT_EQ(grid_.Cols(), 17);
-  EXPECT_EQ(grid_.rowCount(), 1);
-  EXPECT_EQ(grid_.columnCount(), 16);
+  EXPECT_EQ(grid_.model()->rowCount(), 1);
+  EXPECT_EQ(grid_.model()->columnCount(), 16);
   EXPECT_EQ(grid_.Row(), 1);
   EXPECT_EQ(grid_.Col(), 1);
   EXPECT_TRUE(grid_.Redraw());
@@ -55,9 +63,9 @@ TEST_F(FlexGridTest, HeaderAndDataCellsMapOntoTheTable) {
   grid_.SetTextMatrix(1, 0, "0000");
   grid_.SetTextMatrix(1, 16, "FF");
   grid_.SetTextMatrix(0, 0, "corner");
-  EXPECT_EQ(grid_.horizontalHeaderItem(10)->text(), "0A");
-  EXPECT_EQ(grid_.verticalHeaderItem(0)->text(), "0000");
-  EXPECT_EQ(grid_.item(0, 15)->text(), "FF");
+  EXPECT_EQ(Header(10, Qt::Horizontal).toString(), "0A");
+  EXPECT_EQ(Header(0, Qt::Vertical).toString(), "0000");
+  EXPECT_EQ(Item(0, 15).toString(), "FF");
   EXPECT_EQ(grid_.TextMatrix(0, 11), "0A");
   EXPECT_EQ(grid_.TextMatrix(1, 0), "0000");
   EXPECT_EQ(grid_.TextMatrix(1, 16), "FF");
@@ -88,7 +96,7 @@ TEST_F(FlexGridTest, CurrentCellAddressesHeadersAndDataForTextAlignmentAndColour
   EXPECT_EQ(grid_.Text(), "0000");
   EXPECT_TRUE(grid_.CellCenteredAt(0, 16));
   EXPECT_TRUE(grid_.CellCenteredAt(1, 0));
-  EXPECT_EQ(grid_.verticalHeaderItem(0)->textAlignment(), int(Qt::AlignCenter));
+  EXPECT_EQ(Header(0, Qt::Vertical, Qt::TextAlignmentRole).toInt(), int(Qt::AlignCenter));
 
   grid_.SetRow(1);
   grid_.SetCol(5);
@@ -96,11 +104,11 @@ TEST_F(FlexGridTest, CurrentCellAddressesHeadersAndDataForTextAlignmentAndColour
   grid_.SetCellAlignment(kAlignCenterCenter);
   grid_.SetText("7F");
   EXPECT_TRUE(grid_.CellCenteredAt(1, 5));
-  EXPECT_EQ(grid_.item(0, 4)->textAlignment(), int(Qt::AlignCenter));
+  EXPECT_EQ(Item(0, 4, Qt::TextAlignmentRole).toInt(), int(Qt::AlignCenter));
   EXPECT_EQ(grid_.TextMatrix(1, 5), "7F");
   grid_.SetCellAlignment(0);
   EXPECT_FALSE(grid_.CellCenteredAt(1, 5));
-  EXPECT_EQ(grid_.item(0, 4)->textAlignment(), int(Qt::AlignLeft | Qt::AlignTop));
+  EXPECT_EQ(Item(0, 4, Qt::TextAlignmentRole).toInt(), int(Qt::AlignLeft | Qt::AlignTop));
 }
 
 TEST_F(FlexGridTest, BackColourGreyAndDefaultAgain) {
@@ -108,17 +116,17 @@ TEST_F(FlexGridTest, BackColourGreyAndDefaultAgain) {
   grid_.SetCol(16);
   grid_.SetCellBackColor(kGreyBackColor);
   EXPECT_EQ(grid_.CellBackColorAt(1, 16), kGreyBackColor);
-  EXPECT_EQ(grid_.item(0, 15)->background().color(), QColor(128, 128, 128));
+  EXPECT_EQ(Item(0, 15, Qt::BackgroundRole).value<QBrush>().color(), QColor(128, 128, 128));
   EXPECT_EQ(grid_.CellBackColorAt(1, 15), kDefaultBackColor);
   grid_.SetCellBackColor(0x0000FF);  // red in 0x00BBGGRR
-  EXPECT_EQ(grid_.item(0, 15)->background().color(), QColor(255, 0, 0));
+  EXPECT_EQ(Item(0, 15, Qt::BackgroundRole).value<QBrush>().color(), QColor(255, 0, 0));
   grid_.SetCellBackColor(kDefaultBackColor);
   EXPECT_EQ(grid_.CellBackColorAt(1, 16), kDefaultBackColor);
-  EXPECT_FALSE(grid_.item(0, 15)->data(Qt::BackgroundRole).isValid());
-  // Restoring the default of a cell never touched is harmless and creates nothing.
+  EXPECT_FALSE(Item(0, 15, Qt::BackgroundRole).isValid());
+  // Restoring the default of a cell never touched is harmless and sets nothing.
   grid_.SetCol(2);
   grid_.SetCellBackColor(kDefaultBackColor);
-  EXPECT_EQ(grid_.item(0, 1), nullptr);
+  EXPECT_FALSE(Item(0, 1, Qt::BackgroundRole).isValid());
 }
 
 TEST_F(FlexGridTest, SetRowsGrowsAndShrinksAtTheBottomKeepingCells) {
@@ -150,7 +158,7 @@ TEST_F(FlexGridTest, SetRowsGrowsAndShrinksAtTheBottomKeepingCells) {
 
   // Removing the row the operator last selected leaves a current cell set by code alone.
   grid_.SetRows(4);
-  grid_.setCurrentCell(2, 0);  // the operator's selection in row 3
+  grid_.setCurrentIndex(grid_.model()->index(2, 0));  // the operator's selection in row 3
   EXPECT_EQ(grid_.Row(), 3);
   grid_.SetRow(1);
   grid_.SetCol(5);
@@ -197,10 +205,80 @@ TEST_F(FlexGridTest, RedrawReadsBackAndSuspendsPainting) {
   EXPECT_TRUE(grid_.viewport()->updatesEnabled());
 }
 
+// Counts what the model tells the view.
+struct Announcements {
+  explicit Announcements(const QAbstractItemModel* model)
+      : cells(model, &QAbstractItemModel::dataChanged),
+        headers(model, &QAbstractItemModel::headerDataChanged),
+        inserted(model, &QAbstractItemModel::rowsInserted),
+        removed(model, &QAbstractItemModel::rowsRemoved),
+        resets(model, &QAbstractItemModel::modelReset) {}
+  int Total() const {
+    return cells.count() + headers.count() + inserted.count() + removed.count() + resets.count();
+  }
+  QSignalSpy cells, headers, inserted, removed, resets;
+};
+
+TEST_F(FlexGridTest, FillWithRedrawOffIsAnnouncedOnceWhenResumed) {
+  Show();
+  const QAbstractItemModel* model = grid_.model();
+  {
+    Announcements seen(model);
+    grid_.SetRedraw(false);
+    grid_.SetRows(129);
+    for (int r = 0; r < 129; ++r) {
+      for (int c = 0; c < 17; ++c) {
+        grid_.SetRow(r);
+        grid_.SetCol(c);
+        grid_.SetCellAlignment(kAlignCenterCenter);
+        grid_.SetText("5A");
+        grid_.SetCellBackColor(kGreyBackColor);
+      }
+    }
+    EXPECT_EQ(seen.Total(), 0);
+    EXPECT_EQ(model->rowCount(), 1);  // the view still knows the old rows
+    grid_.SetRedraw(true);
+    ASSERT_EQ(seen.inserted.count(), 1);
+    EXPECT_EQ(seen.inserted[0][1].toInt(), 1);
+    EXPECT_EQ(seen.inserted[0][2].toInt(), 127);
+    ASSERT_EQ(seen.cells.count(), 1);
+    EXPECT_EQ(seen.cells[0][0].value<QModelIndex>(), model->index(0, 0));
+    EXPECT_EQ(seen.cells[0][1].value<QModelIndex>(), model->index(127, 15));
+    EXPECT_EQ(seen.headers.count(), 2);  // the column header and the row header
+    EXPECT_EQ(seen.Total(), 4);
+    EXPECT_EQ(model->rowCount(), 128);
+    EXPECT_EQ(Item(127, 15).toString(), "5A");
+  }
+  {
+    // Shrinking while suspended is one removal; the rows gone are not announced as cells.
+    Announcements seen(model);
+    grid_.SetRedraw(false);
+    grid_.SetRows(3);
+    grid_.SetTextMatrix(2, 16, "01");
+    grid_.SetRedraw(true);
+    ASSERT_EQ(seen.removed.count(), 1);
+    EXPECT_EQ(seen.removed[0][1].toInt(), 2);
+    EXPECT_EQ(seen.removed[0][2].toInt(), 127);
+    ASSERT_EQ(seen.cells.count(), 1);
+    EXPECT_EQ(seen.cells[0][0].value<QModelIndex>(), model->index(1, 15));
+    EXPECT_EQ(seen.Total(), 2);
+  }
+  {
+    // Drawing on: each change is its own cell, an unchanged text none.
+    Announcements seen(model);
+    grid_.SetTextMatrix(2, 3, "02");
+    grid_.SetTextMatrix(2, 3, "02");
+    ASSERT_EQ(seen.cells.count(), 1);
+    EXPECT_EQ(seen.cells[0][0].value<QModelIndex>(), model->index(1, 2));
+    EXPECT_EQ(seen.cells[0][1].value<QModelIndex>(), model->index(1, 2));
+    EXPECT_EQ(seen.Total(), 1);
+  }
+}
+
 TEST_F(FlexGridTest, CellsCannotBeEditedByTyping) {
   Show();
   grid_.SetTextMatrix(1, 1, "12");
-  EXPECT_FALSE(grid_.item(0, 0)->flags() & Qt::ItemIsEditable);
+  EXPECT_FALSE(grid_.model()->flags(grid_.model()->index(0, 0)) & Qt::ItemIsEditable);
   QTest::mouseDClick(grid_.viewport(), Qt::LeftButton, {}, CellCentre(1, 1));
   QTest::keyClicks(grid_.viewport(), "34");
   QTest::keyClick(grid_.viewport(), Qt::Key_Return);
@@ -259,10 +337,11 @@ TEST_F(FlexGridTest, OperatorSelectsDataCellsButNeverAHeader) {
   QTest::mouseClick(rows->viewport(), Qt::LeftButton, {}, row_header);
   EXPECT_EQ(grid_.Row(), 2);
   EXPECT_EQ(grid_.Col(), 4);
-  ASSERT_EQ(grid_.selectedItems().size(), 1);  // no header click selected a row or column
-  EXPECT_EQ(grid_.selectedItems()[0], grid_.item(1, 3));
-  EXPECT_EQ(grid_.currentRow(), 1);
-  EXPECT_EQ(grid_.currentColumn(), 3);
+  const QModelIndexList selected = grid_.selectionModel()->selectedIndexes();
+  ASSERT_EQ(selected.size(), 1);  // no header click selected a row or column
+  EXPECT_EQ(selected[0], grid_.model()->index(1, 3));
+  EXPECT_EQ(grid_.currentIndex().row(), 1);
+  EXPECT_EQ(grid_.currentIndex().column(), 3);
   EXPECT_GE(mouse_ups.count(), 4);  // header releases count as releases over the grid
 
   // The keyboard moves within the data cells and Row/Col follow.

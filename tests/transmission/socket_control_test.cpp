@@ -13,8 +13,10 @@
 #include <QTimer>
 #include <QUdpSocket>
 #include <algorithm>
+#include <fstream>
 #include <functional>
 #include <memory>
+#include <thread>
 
 #include "common/run_time_error.h"
 
@@ -487,9 +489,8 @@ namespace {
 TEST_F(SocketControlTest, ReadNotificationWithNothingWaitingDoesNotSilenceTheSocket) {
   TakeArrivals();
   Bind();
-  auto* bound = control_.findChild<QUdpSocket*>();
-  ASSERT_NE(bound, nullptr);
-  const auto notifiers = bound->findChildren<QSocketNotifier*>();
+  ASSERT_TRUE(control_.IsBound());
+  const auto notifiers = control_.findChildren<QSocketNotifier*>();
   auto read = std::find_if(notifiers.begin(), notifiers.end(), [](QSocketNotifier* n) {
     return n->type() == QSocketNotifier::Read && n->isEnabled();
   });
@@ -501,6 +502,33 @@ TEST_F(SocketControlTest, ReadNotificationWithNothingWaitingDoesNotSilenceTheSoc
   peer_.SendTo(port_, "and on");
   ASSERT_TRUE(WaitForArrivals(2));
   EXPECT_EQ(arrivals_[1].size, 6);
+}
+
+// The arrival time is the kernel's, not the time the event loop got round to the datagram.
+TEST_F(SocketControlTest, ArrivalTimeIsWhenTheDatagramCameNotWhenItWasRead) {
+  using std::chrono::milliseconds;
+  using std::chrono::steady_clock;
+  steady_clock::time_point arrived{};
+  steady_clock::time_point read{};
+  QObject::connect(&control_, &SocketControl::DataArrival, [&](int32_t) {
+    arrived = control_.ArrivalTime();
+    read = steady_clock::now();
+  });
+  Bind();
+  // The kernel grants the 4 MiB asked for up to net.core.rmem_max, and reports it doubled.
+  std::ifstream rmem_max_file("/proc/sys/net/core/rmem_max");
+  long rmem_max = 0;
+  if (rmem_max_file >> rmem_max) {
+    EXPECT_EQ(control_.ReceiveBufferSize(), 2 * std::min<long>(rmem_max, 4 << 20));
+  }
+  const steady_clock::time_point sent = steady_clock::now();
+  peer_.SendTo(port_, "late");
+  std::this_thread::sleep_for(milliseconds(50));  // the event loop does not run meanwhile
+  const steady_clock::time_point slept = steady_clock::now();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return read != steady_clock::time_point{}; }, kTimeoutMs));
+  EXPECT_GE(arrived, sent - milliseconds(5));
+  EXPECT_LE(arrived, slept);
+  EXPECT_GE(read - arrived, milliseconds(45));
 }
 
 }  // namespace
