@@ -39,8 +39,7 @@ int main(int argc, char** argv) {
     tmrRcvAns.SetInterval(100);
     SendCycle cycle(settings, socket, tmrSend, tmrRcvAns, view, ReachableAtOnce());
     QObject::connect(&tmrRcvAns, &Timer::Tick, &cycle, &SendCycle::tmrRcvAns_Timer);
-    QObject::connect(&socket, &SocketControl::DataArrival, &cycle,
-                     &SendCycle::wscSend_DataArrival);
+    QObject::connect(&socket, &SocketControl::DataArrival, &cycle, &SendCycle::wscSend_DataArrival);
     TransmissionStatistics stats;
     cycle.SetObserver(&stats);
     for (int i = 0; i < cycles; ++i) {

@@ -42,8 +42,7 @@ std::vector<StatisticsFigure> StatisticsFigures(const TransmissionStatistics& st
       {"RttMean", "往復時間 平均", ms([](const R& r) { return r.mean; })},
       {"RttMax", "往復時間 最大", ms([](const R& r) { return double(r.max); })},
       {"Rtt95", "往復時間 95%値", ms([](const R& r) { return double(r.p95); })},
-      {"Jitter", "ジッタ",
-       rtt && rtt->jitter ? Ms(*rtt->jitter) : std::string(kNone)},
+      {"Jitter", "ジッタ", rtt && rtt->jitter ? Ms(*rtt->jitter) : std::string(kNone)},
   };
 }
 
@@ -61,9 +60,11 @@ RttPlot MakeRttPlot(const std::vector<TransmissionRecord>& records) {
     }
   }
   if (!records.empty()) {
-    const auto [first, last] = std::minmax_element(
-        records.begin(), records.end(),
-        [](const TransmissionRecord& a, const TransmissionRecord& b) { return a.sent_ms < b.sent_ms; });
+    const auto [first, last] =
+        std::minmax_element(records.begin(), records.end(),
+                            [](const TransmissionRecord& a, const TransmissionRecord& b) {
+                              return a.sent_ms < b.sent_ms;
+                            });
     // A margin of 2 % (at least half a second) keeps the outermost marks off the frame.
     const double span = static_cast<double>(last->sent_ms - first->sent_ms);
     const double margin = std::max(500.0, span * 0.02);

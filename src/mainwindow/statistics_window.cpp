@@ -171,7 +171,8 @@ void StatisticsWindow::ScheduleRefresh() {
 void StatisticsWindow::Refresh() {
   since_refresh_.start();
   for (const StatisticsFigure& figure : StatisticsFigures(statistics_)) {
-    if (QLabel* label = FigureValue(figure.name)) label->setText(QString::fromStdString(figure.value));
+    if (QLabel* label = FigureValue(figure.name))
+      label->setText(QString::fromStdString(figure.value));
   }
   RefreshPlot();
 }
@@ -204,9 +205,9 @@ void StatisticsWindow::cmdReset_Click() {
 
 void StatisticsWindow::cmdSaveCsv_Click() {
   if (saving_) return;
-  const QString suggested =
-      QDir(last_folder_).filePath(QDateTime::currentDateTime().toString(
-          QStringLiteral("'ostrel-statistics-'yyyyMMdd-HHmmss'.csv'")));
+  const QString suggested = QDir(last_folder_)
+                                .filePath(QDateTime::currentDateTime().toString(
+                                    QStringLiteral("'ostrel-statistics-'yyyyMMdd-HHmmss'.csv'")));
   const QString path = QFileDialog::getSaveFileName(this, Q("CSV保存"), suggested,
                                                     Q("CSVファイル (*.csv);;すべてのファイル (*)"));
   if (path.isEmpty()) return;
@@ -233,8 +234,7 @@ bool StatisticsWindow::SaveCsv(const QString& path) {
     }
     // Reported from the event loop; dropped when the window is gone by then.
     QMetaObject::invokeMethod(
-        this, [this, path, saved, error] { OnSaveDone(path, saved, error); },
-        Qt::QueuedConnection);
+        this, [this, path, saved, error] { OnSaveDone(path, saved, error); }, Qt::QueuedConnection);
   });
   return true;
 }

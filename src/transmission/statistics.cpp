@@ -32,7 +32,9 @@ void RecordSnapshot::ForEach(const std::function<void(const TransmissionRecord&)
 
 namespace {
 
-uint16_t Clamp16(size_t value) { return static_cast<uint16_t>(std::min<size_t>(value, UINT16_MAX)); }
+uint16_t Clamp16(size_t value) {
+  return static_cast<uint16_t>(std::min<size_t>(value, UINT16_MAX));
+}
 
 // Whole microseconds from `from` to `to`, rounded to the nearest. An answer stamped
 // before its send (the kernel can take it in while the send call is still returning)

@@ -29,10 +29,10 @@ namespace ostrel {
 struct TransmissionRecord {
   static constexpr uint32_t kUnanswered = UINT32_MAX;
 
-  int64_t sent_ms = 0;         // wall-clock time of the send, ms since the epoch (UTC)
+  int64_t sent_ms = 0;  // wall-clock time of the send, ms since the epoch (UTC)
   uint32_t rtt_us = kUnanswered;
-  uint16_t bytes_sent = 0;     // the datagram's size (a larger one counts as 65535)
-  uint16_t answer_bytes = 0;   // the answer's size; 0 when unanswered
+  uint16_t bytes_sent = 0;    // the datagram's size (a larger one counts as 65535)
+  uint16_t answer_bytes = 0;  // the answer's size; 0 when unanswered
 
   bool answered() const { return rtt_us != kUnanswered; }
 };
@@ -57,8 +57,8 @@ class TransmissionStatistics final : public SendCycleObserver {
   using WallClock = std::function<std::chrono::system_clock::time_point()>;
 
   struct Counters {
-    uint64_t cycles = 0;           // send cycles begun
-    uint64_t transmissions = 0;    // datagrams sent, retransmissions included
+    uint64_t cycles = 0;         // send cycles begun
+    uint64_t transmissions = 0;  // datagrams sent, retransmissions included
     uint64_t answered = 0;
     uint64_t unanswered = 0;       // answer time ran out, or the cycle ended first
     uint64_t retransmissions = 0;  // transmissions after the first of their cycle
@@ -72,7 +72,7 @@ class TransmissionStatistics final : public SendCycleObserver {
     uint32_t min = 0;
     uint32_t max = 0;
     double mean = 0;
-    uint32_t p95 = 0;  // nearest rank: the smallest RTT not exceeded by 95 % of them
+    uint32_t p95 = 0;              // nearest rank: the smallest RTT not exceeded by 95 % of them
     std::optional<double> jitter;  // mean |difference| of consecutive RTTs; needs two
   };
 

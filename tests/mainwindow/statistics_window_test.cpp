@@ -84,7 +84,8 @@ std::vector<CsvLine> ReadCsv(const std::string& text, std::string* header) {
     CsvLine l{f[2] == "1", 0, std::stoi(f[1]), std::stoi(f[4])};
     if (l.answered) {
       const auto dot = f[3].find('.');
-      l.rtt_us = uint32_t(std::stoul(f[3].substr(0, dot)) * 1000 + std::stoul(f[3].substr(dot + 1)));
+      l.rtt_us =
+          uint32_t(std::stoul(f[3].substr(0, dot)) * 1000 + std::stoul(f[3].substr(dot + 1)));
     } else {
       EXPECT_EQ(f[3], "") << line;
     }
@@ -141,8 +142,8 @@ TEST_F(StatisticsWindowTest, ShowsWhatTheLoopbackPeerRecorded) {
   ASSERT_TRUE(QTest::qWaitFor([&] { return Text(window, "Unsolicited") == "1"; }, 5000));
 
   const auto record = peer.Record();
-  const auto answered = std::count_if(record.begin(), record.end(),
-                                      [](auto& e) { return e.answered.has_value(); });
+  const auto answered =
+      std::count_if(record.begin(), record.end(), [](auto& e) { return e.answered.has_value(); });
   ASSERT_EQ(record.size(), 8u);
   EXPECT_EQ(Text(window, "Cycles"), QString::number(kCycles));
   EXPECT_EQ(Text(window, "Transmissions"), QString::number(record.size()));
@@ -181,7 +182,8 @@ TEST_F(StatisticsWindowTest, ShowsWhatTheLoopbackPeerRecorded) {
   std::vector<uint32_t> sorted = rtts;
   std::sort(sorted.begin(), sorted.end());
   uint64_t steps = 0;
-  for (size_t i = 1; i < rtts.size(); ++i) steps += std::max(rtts[i], rtts[i - 1]) - std::min(rtts[i], rtts[i - 1]);
+  for (size_t i = 1; i < rtts.size(); ++i)
+    steps += std::max(rtts[i], rtts[i - 1]) - std::min(rtts[i], rtts[i - 1]);
   const double mean = std::accumulate(rtts.begin(), rtts.end(), 0.0) / double(rtts.size());
   EXPECT_EQ(Text(window, "RttLast").toStdString(), Ms(rtts.back()));
   EXPECT_EQ(Text(window, "RttMin").toStdString(), Ms(sorted.front()));
@@ -243,7 +245,8 @@ TEST_F(StatisticsWindowTest, FailedSaveSaysSoLogsItAndKeepsTheOldFile) {
   EXPECT_FALSE(saved.front().front().toBool());
   ASSERT_EQ(boxes_.shown.size(), 1u);
   EXPECT_EQ(boxes_.shown[0].icon, MsgIcon::Critical);
-  EXPECT_EQ(boxes_.shown[0].text.rfind("CSVファイルを保存できませんでした。\r\n" + kept + "\r\n", 0), 0u)
+  EXPECT_EQ(
+      boxes_.shown[0].text.rfind("CSVファイルを保存できませんでした。\r\n" + kept + "\r\n", 0), 0u)
       << boxes_.shown[0].text;
   const auto log = LogMessages(strLogFile[2]);
   ASSERT_EQ(log.size(), 1u);

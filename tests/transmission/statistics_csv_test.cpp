@@ -5,9 +5,9 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <optional>
 #include <ctime>
 #include <filesystem>
+#include <optional>
 
 #include "common/atomic_file.h"
 #include "common/run_time_error.h"
@@ -45,7 +45,10 @@ class StatisticsCsvTest : public ::testing::Test {
     stats_.Arrived(65507, t + 2s + 999us, true);
   }
   void TearDown() override {
-    if (saved_tz_) setenv("TZ", saved_tz_->c_str(), 1); else unsetenv("TZ");
+    if (saved_tz_)
+      setenv("TZ", saved_tz_->c_str(), 1);
+    else
+      unsetenv("TZ");
     tzset();
   }
   static std::vector<std::string> Leftovers(const fs::path& dir) {

@@ -60,7 +60,8 @@ TEST_F(StatisticsTest, PercentileIsTheNearestRankAndJitterTheMeanStepAfterEveryA
   }
   const auto figures = *stats_.Rtt();
   uint64_t steps = 0;
-  for (size_t i = 1; i < rtts.size(); ++i) steps += std::abs(int64_t{rtts[i]} - int64_t{rtts[i - 1]});
+  for (size_t i = 1; i < rtts.size(); ++i)
+    steps += std::abs(int64_t{rtts[i]} - int64_t{rtts[i - 1]});
   ASSERT_TRUE(figures.jitter);
   EXPECT_DOUBLE_EQ(*figures.jitter, double(steps) / double(rtts.size() - 1));
   EXPECT_DOUBLE_EQ(figures.mean,
@@ -144,10 +145,11 @@ TEST_F(StatisticsTest, RecordsKeepTheirOrderAcrossBlocksClockJumpsAndSnapshots) 
   constexpr int kCount = 70'000;  // more than one block
   std::vector<int64_t> sent;
   for (int i = 0; i < kCount; ++i) {
-    if (i == 100) wall_.now -= 24h;         // the clock set back
-    if (i == 200) wall_.now += 24h * 60;    // and far forward
-    sent.push_back(std::chrono::duration_cast<std::chrono::milliseconds>(
-                       wall_.now.time_since_epoch()).count());
+    if (i == 100) wall_.now -= 24h;       // the clock set back
+    if (i == 200) wall_.now += 24h * 60;  // and far forward
+    sent.push_back(
+        std::chrono::duration_cast<std::chrono::milliseconds>(wall_.now.time_since_epoch())
+            .count());
     Exchange(i % 3 ? std::optional<Steady::duration>(std::chrono::microseconds(i)) : std::nullopt);
   }
   const RecordSnapshot snapshot = stats_.Snapshot();
