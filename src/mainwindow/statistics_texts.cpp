@@ -1,6 +1,7 @@
 #include "statistics_texts.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 #include "transmission/statistics_csv.h"
@@ -71,7 +72,12 @@ RttPlot MakeRttPlot(const std::vector<TransmissionRecord>& records) {
     plot.x_min = static_cast<double>(first->sent_ms) - margin;
     plot.x_max = static_cast<double>(last->sent_ms) + margin;
   }
-  plot.y_max = std::max(1.0, y_max * 1.1);
+  // Room of 10 % above the highest point, rounded up to a round tick.
+  const double top = std::max(1.0, y_max * 1.1);
+  const double magnitude = std::pow(10.0, std::floor(std::log10(top / 5)));
+  const double unit = top / 5 / magnitude - 1e-9;  // 2.0000000001 is still 2
+  plot.y_step = magnitude * (unit <= 1 ? 1 : unit <= 2 ? 2 : unit <= 5 ? 5 : 10);
+  plot.y_max = std::ceil(top / plot.y_step - 1e-9) * plot.y_step;
   return plot;
 }
 

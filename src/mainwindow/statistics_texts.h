@@ -29,7 +29,8 @@ struct RttPlot {
   std::vector<std::pair<double, double>> answered;  // (x, y) in send order
   std::vector<double> unanswered;                   // x of each unanswered transmission
   double x_min = 0, x_max = 0;                      // the time axis' range
-  double y_max = 0;                                 // the RTT axis runs from 0 to this
+  double y_max = 0;   // the RTT axis runs from 0 to this, a whole number of steps
+  double y_step = 0;  // between its ticks: 1, 2 or 5 times a power of ten, 5 or fewer
 };
 
 // How many transmissions the plot shows: the newest ones.

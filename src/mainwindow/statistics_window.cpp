@@ -119,7 +119,9 @@ QWidget* StatisticsWindow::BuildPlot() {
   time_axis_->setTickCount(6);
   rtt_axis_ = new QValueAxis(chart_);
   rtt_axis_->setTitleText(Q("往復時間 (ms)"));
-  rtt_axis_->setLabelFormat(QStringLiteral("%.1f"));
+  rtt_axis_->setLabelFormat(QStringLiteral("%g"));
+  rtt_axis_->setTickType(QValueAxis::TicksDynamic);
+  rtt_axis_->setTickAnchor(0);
   for (auto* axis : std::initializer_list<QAbstractAxis*>{time_axis_, rtt_axis_}) {
     axis->setTitleFont(ProportionalFont(9, true));
     axis->setLabelsFont(ProportionalFont(9));
@@ -195,6 +197,7 @@ void StatisticsWindow::RefreshPlot() {
                          QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(plot.x_max)));
   }
   rtt_axis_->setRange(0, plot.y_max);
+  rtt_axis_->setTickInterval(plot.y_step);
 }
 
 void StatisticsWindow::cmdReset_Click() {

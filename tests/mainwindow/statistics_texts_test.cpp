@@ -18,11 +18,17 @@ TEST(RttPlotTest, AnsweredPointsInMsUnansweredOnTheAxisAndRoomAround) {
   EXPECT_EQ(plot.unanswered, std::vector<double>{1'000'100.0});
   EXPECT_DOUBLE_EQ(plot.x_min, 1'000'000.0 - 1200);  // 2 % of the minute shown
   EXPECT_DOUBLE_EQ(plot.x_max, 1'060'000.0 + 1200);
-  EXPECT_DOUBLE_EQ(plot.y_max, 22.0);
+  EXPECT_DOUBLE_EQ(plot.y_max, 25.0);  // 22 ms rounded up to a tick
+  EXPECT_DOUBLE_EQ(plot.y_step, 5.0);
   // Only unanswered ones, or one alone: the axes still have a range.
   const RttPlot lone = MakeRttPlot({{5000, TransmissionRecord::kUnanswered, 3, 0}});
   EXPECT_DOUBLE_EQ(lone.x_max - lone.x_min, 1000.0);
   EXPECT_DOUBLE_EQ(lone.y_max, 1.0);
+  EXPECT_DOUBLE_EQ(lone.y_step, 0.2);
+  // Loopback times well below a millisecond still get round ticks.
+  const RttPlot fast = MakeRttPlot({{0, 90, 3, 4}, {100, 1000, 3, 4}});
+  EXPECT_DOUBLE_EQ(fast.y_step, 0.5);
+  EXPECT_DOUBLE_EQ(fast.y_max, 1.5);
 }
 
 }  // namespace
