@@ -13,43 +13,20 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "common/timer.h"
 #include "logging/operation_log.h"
 #include "mainwindow/statistics_window.h"
 #include "support/delaying_peer.h"
-#include "transmission/send_cycle.h"
-#include "transmission/socket_control.h"
+#include "support/loopback_cycle.h"
 #include "transmission/statistics.h"
 
 using namespace ostrel;
 
 namespace {
 
-class SampleView : public SendCycleView {
- public:
-  bool SendGridRedraw() const override { return true; }
-  std::vector<uint8_t> ReadSendGrid() override { return std::vector<uint8_t>(16, 0x5A); }
-  void ShowAnswer(const std::vector<uint8_t>&) override {}
-  void SetSendLed(int16_t) override {}
-  void SetRecvLed(int16_t) override {}
-  void SetLastSentDateTime(const std::string&) override {}
-  void SetLastRecvDateTime(const std::string&) override {}
-  std::string SendButtonCaption() const override { return caption_; }
-  void SetSendButtonCaption(const std::string& text) override { caption_ = text; }
-
- private:
-  std::string caption_ = "送信";
-};
-
 void RunEventLoopFor(int ms) {
   QEventLoop loop;
   QTimer::singleShot(ms, &loop, &QEventLoop::quit);
   loop.exec();
-}
-
-uint16_t FreeLoopbackPort() {
-  ostrel::test::DelayingPeer probe([](int) { return std::nullopt; });
-  return probe.port();
 }
 
 }  // namespace
@@ -74,23 +51,13 @@ int main(int argc, char** argv) {
     const uint32_t scatter = (static_cast<uint32_t>(n) + 1) * 2654435761u;  // Knuth's hash
     return std::chrono::microseconds(1000 + (scatter >> 8) % 19001);
   });
-  MainSettings settings;
-  settings.strDestIpAddress = "127.0.0.1";
-  settings.lngSrcPort = FreeLoopbackPort();
-  settings.lngDestPort = peer.port();
-  settings.intPingRetry = 1;
-  settings.intCommonSendRetry = 3;
-  settings.lngAnsTimeOut = 200;
-  SampleView view;
-  SocketControl socket;
-  Timer tmrSend, tmrRcvAns;
-  tmrRcvAns.SetInterval(50);
-  SendCycle cycle(settings, socket, tmrSend, tmrRcvAns, view,
-                  [](const std::string&, uint8_t, std::function<void(bool)> done) {
-                    QTimer::singleShot(0, [done] { done(true); });
-                  });
-  QObject::connect(&tmrRcvAns, &Timer::Tick, &cycle, &SendCycle::tmrRcvAns_Timer);
-  QObject::connect(&socket, &SocketControl::DataArrival, &cycle, &SendCycle::wscSend_DataArrival);
+  ostrel::test::LoopbackCycle loopback(
+      peer.port(),
+      [](const std::string&, uint8_t, std::function<void(bool)> done) {
+        QTimer::singleShot(0, [done] { done(true); });
+      },
+      std::vector<uint8_t>(16, 0x5A), 1, 3, 200, 50);
+  SendCycle& cycle = loopback.cycle;
   TransmissionStatistics statistics;
   cycle.SetObserver(&statistics);
 

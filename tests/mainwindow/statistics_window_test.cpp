@@ -21,6 +21,7 @@
 #include "mainwindow/main_window.h"
 #include "support/delaying_peer.h"
 #include "support/fake_message_box.h"
+#include "support/loopback_cycle.h"
 #include "support/test_support.h"
 #include "transmission/socket_control.h"
 #include "transmission/statistics.h"
@@ -47,21 +48,6 @@ class StatisticsWindowTest : public ::testing::Test {
   }
   TempDir dir_;
   FakeMessageBoxes boxes_;
-};
-
-// The send cycle's window side: a 3-byte send grid, nothing else.
-class PlainView : public SendCycleView {
- public:
-  bool SendGridRedraw() const override { return true; }
-  std::vector<uint8_t> ReadSendGrid() override { return {0x01, 0x02, 0x03}; }
-  void ShowAnswer(const std::vector<uint8_t>&) override {}
-  void SetSendLed(int16_t) override {}
-  void SetRecvLed(int16_t) override {}
-  void SetLastSentDateTime(const std::string&) override {}
-  void SetLastRecvDateTime(const std::string&) override {}
-  std::string SendButtonCaption() const override { return caption; }
-  void SetSendButtonCaption(const std::string& text) override { caption = text; }
-  std::string caption = "送信";
 };
 
 struct CsvLine {
@@ -107,29 +93,16 @@ TEST_F(StatisticsWindowTest, ShowsWhatTheLoopbackPeerRecorded) {
     if (n == 2 || n == 6) return std::nullopt;
     return n % 2 ? 60ms : 3ms;
   });
-  MainSettings settings;
-  settings.strDestIpAddress = "127.0.0.1";
-  {
-    QUdpSocket probe;
-    probe.bind(QHostAddress::LocalHost, 0);
-    settings.lngSrcPort = probe.localPort();
-  }
-  settings.lngDestPort = peer.port();
-  settings.intPingRetry = 2;
-  settings.intCommonSendRetry = 2;
-  settings.lngAnsTimeOut = 300;
-  PlainView view;
-  SocketControl socket;
-  Timer tmrSend, tmrRcvAns;
-  tmrRcvAns.SetInterval(50);
   int checks = 0;
-  SendCycle cycle(settings, socket, tmrSend, tmrRcvAns, view,
-                  [&](const std::string&, uint8_t, std::function<void(bool)> done) {
-                    const bool reachable = ++checks != 1;  // the very first check fails
-                    QTimer::singleShot(0, [done, reachable] { done(reachable); });
-                  });
-  QObject::connect(&tmrRcvAns, &Timer::Tick, &cycle, &SendCycle::tmrRcvAns_Timer);
-  QObject::connect(&socket, &SocketControl::DataArrival, &cycle, &SendCycle::wscSend_DataArrival);
+  test::LoopbackCycle loopback(
+      peer.port(),
+      [&](const std::string&, uint8_t, std::function<void(bool)> done) {
+        const bool reachable = ++checks != 1;  // the very first check fails
+        QTimer::singleShot(0, [done, reachable] { done(reachable); });
+      },
+      {0x01, 0x02, 0x03}, 2, 2, 300, 50);
+  SendCycle& cycle = loopback.cycle;
+  const MainSettings& settings = loopback.settings;
   TransmissionStatistics stats;
   cycle.SetObserver(&stats);
   StatisticsWindow window(stats);
