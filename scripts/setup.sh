@@ -2,7 +2,7 @@
 # Installs the Debian packages Ostrel needs to build, run and test. Uses sudo when not root.
 set -euo pipefail
 packages=(
-  g++ cmake ninja-build qt6-base-dev libgl-dev
+  g++ cmake ninja-build qt6-base-dev qt6-charts-dev libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   fonts-noto-cjk xvfb xdotool imagemagick x11-utils
   socat iputils-ping iproute2 libcap2-bin

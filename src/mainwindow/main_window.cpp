@@ -25,8 +25,10 @@
 #include "senddata/send_data_file.h"
 #include "settings/com_setting_dialog.h"
 #include "startup/working_folders.h"
+#include "statistics_window.h"
 #include "transmission/ping_check.h"
 #include "transmission/socket_control.h"
+#include "transmission/statistics.h"
 #include "ui_support.h"
 
 namespace ostrel {
@@ -77,7 +79,27 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
   BuildControls();
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow() {
+  // The statistics go before the children that use them.
+  cycle_->SetObserver(nullptr);
+  delete frmStatistics_;
+}
+
+void MainWindow::EnableStatistics() {
+  if (statistics_) return;
+  statistics_ = std::make_unique<TransmissionStatistics>();
+  cycle_->SetObserver(statistics_.get());
+  auto* view = menuBar()->addMenu(Q("表示"));
+  Statistics_ = view->addAction(Q("統計"));
+  connect(Statistics_, &QAction::triggered, this, &MainWindow::Statistics_Click);
+}
+
+void MainWindow::Statistics_Click() {
+  RunHandled("Statistics_Click", [&] {
+    if (!frmStatistics_) frmStatistics_ = new StatisticsWindow(*statistics_, this);
+    frmStatistics_->Open();
+  });
+}
 
 void MainWindow::BuildControls() {
   auto* admin = menuBar()->addMenu(Q("設定"));

@@ -17,6 +17,7 @@
 
 #include <QMainWindow>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "settings/read_setting.h"
@@ -38,7 +39,9 @@ class ByteEditorDialog;
 class InputFileSelection;
 class PingCheck;
 class SocketControl;
+class StatisticsWindow;
 class Timer;
+class TransmissionStatistics;
 
 class MainWindow : public QMainWindow, private ReadSettingHost, private SendCycleView {
   Q_OBJECT
@@ -50,6 +53,11 @@ class MainWindow : public QMainWindow, private ReadSettingHost, private SendCycl
   // Loads the settings file into this window's settings (see settings/read_setting.h).
   void ReadSetting(const std::string& strIniFile);
   const MainSettings& Settings() const { return settings_; }
+
+  // Counts every send cycle from now on for the statistics window, and adds the menu
+  // "表示" beside "設定" with its item "統計", which opens that window. The program's
+  // start-up calls it once; later calls do nothing.
+  void EnableStatistics();
 
   // Runs the load step once; later calls do nothing.
   void EnsureLoaded();
@@ -73,6 +81,9 @@ class MainWindow : public QMainWindow, private ReadSettingHost, private SendCycl
   FlexGrid* fgrdRecvData() const { return fgrdRecvData_; }
   QStatusBar* sbStatusBar() const { return sbStatusBar_; }
   QAction* ComSetting() const { return ComSetting_; }
+  QAction* Statistics() const { return Statistics_; }  // null until EnableStatistics
+  TransmissionStatistics* transmissionStatistics() const { return statistics_.get(); }
+  StatisticsWindow* frmStatistics() const { return frmStatistics_; }  // made when first opened
   SocketControl* wscSend() const { return wscSend_; }
   Timer* tmrNowDateTime() const { return tmrNowDateTime_; }
   Timer* tmrSend() const { return tmrSend_; }
@@ -117,6 +128,7 @@ class MainWindow : public QMainWindow, private ReadSettingHost, private SendCycl
   void tmrNowDateTime_Timer();
   void cmdEnd_Click();
   void ComSetting_Click();
+  void Statistics_Click();
   // Asks the exit question; true when the operator answered OK.
   bool ConfirmExit();
   void EndProgram();
@@ -158,6 +170,9 @@ class MainWindow : public QMainWindow, private ReadSettingHost, private SendCycl
   SendCycle* cycle_ = nullptr;
   ByteEditorDialog* frmInputData_ = nullptr;  // loaded on the first double click
   InputFileSelection* inputFiles_ = nullptr;
+  std::unique_ptr<TransmissionStatistics> statistics_;
+  QAction* Statistics_ = nullptr;
+  StatisticsWindow* frmStatistics_ = nullptr;
 };
 
 // Labels the header cells of a byte grid: "00".."0F" in row 0, "0000".. in column 0,

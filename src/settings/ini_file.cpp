@@ -9,10 +9,10 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <vector>
 
+#include "common/atomic_file.h"
 #include "common/cp932.h"
 #include "common/run_time_error.h"
 
@@ -219,70 +219,13 @@ std::string UpdatedContent(std::string_view old, std::string_view section, std::
 
 [[noreturn]] void ThrowDescription(const char* description) { throw RunTimeError(description); }
 
-// The file a write goes to: a symbolic link is followed, so that the link stays a link
-// and its target receives the new content.
-std::filesystem::path WriteTarget(const std::string& file) {
-  std::filesystem::path path = file;
-  for (int hops = 0; hops < 40; ++hops) {
-    struct stat st {};
-    if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
-    std::error_code ec;
-    std::filesystem::path target = std::filesystem::read_symlink(path, ec);
-    if (ec) ThrowFileError(ec.value());
-    path = target.is_absolute() ? target : path.parent_path() / target;
-  }
-  ThrowFileError(ELOOP);
-}
-
-mode_t CurrentUmask() {
-  // Read without calling umask(), which would change it for a moment.
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind("Umask:", 0) == 0)
-      return static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8));
-  }
-  return 022;
-}
-
 // Writes `content` to a temporary sibling of `target` and renames it over `target`.
 // `mode` is the permission set of the result; `owner` the original file's, when any.
 void ReplaceFile(const std::filesystem::path& target, const std::string& content, mode_t mode,
                  const struct stat* owner) {
-  const std::filesystem::path folder = target.parent_path().empty() ? "." : target.parent_path();
-  std::string temp = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
-  int fd = mkostemp(temp.data(), O_CLOEXEC);
-  if (fd < 0) ThrowFileError(errno);
-  int error = 0;
-  std::size_t done = 0;
-  while (error == 0 && done < content.size()) {
-    ssize_t n = write(fd, content.data() + done, content.size() - done);
-    if (n > 0) {
-      done += static_cast<std::size_t>(n);
-    } else if (n == 0) {
-      error = ENOSPC;
-    } else if (errno != EINTR) {
-      error = errno;
-    }
-  }
-  if (error == 0 && owner && fchown(fd, owner->st_uid, owner->st_gid) != 0) {
-    // Only possible for the owner or root; otherwise the file becomes ours, like any
-    // editor's save.
-  }
-  if (error == 0 && fchmod(fd, mode) != 0) error = errno;
-  if (error == 0 && fsync(fd) != 0) error = errno;
-  if (close(fd) != 0 && error == 0) error = errno;
-  if (error == 0 && rename(temp.c_str(), target.c_str()) != 0) error = errno;
-  if (error != 0) {
-    unlink(temp.c_str());
-    ThrowFileError(error);
-  }
-  // Make the rename itself durable; the new content is already in place either way.
-  int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dir >= 0) {
-    fsync(dir);
-    close(dir);
-  }
+  AtomicFile file(target);
+  file.Write(content);
+  file.Commit(mode, owner);
 }
 
 // Refuses a folder without any write permission even for root, as for the file itself.

@@ -54,6 +54,7 @@ Startup Main(std::function<void()> end_program) {
     // Only one copy writes the settings file, so what a killed copy left is stale.
     RemoveStaleTemporaries(strSettingFile[Kiv_UdpSnd]);
     s.main_window = std::make_unique<MainWindow>();
+    s.main_window->EnableStatistics();
     QObject::connect(s.main_window.get(), &MainWindow::ExitConfirmed, s.main_window.get(),
                      end_program);
     s.main_window->ReadSetting(strSettingFile[Kiv_UdpSnd]);
