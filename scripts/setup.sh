@@ -7,6 +7,7 @@ packages=(
   fonts-noto-cjk xvfb xdotool imagemagick x11-utils
   socat iputils-ping iproute2 libcap2-bin
   clang-14 libclang-rt-14-dev
+  dpkg-dev desktop-file-utils appstream librsvg2-bin
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -11,6 +11,7 @@
 #include "common/cp932.h"
 #include "common/path_text.h"
 #include "common/run_time_error.h"
+#include "common/shared_folder.h"
 
 namespace ostrel {
 
@@ -53,6 +54,21 @@ void MoveFile(const std::string& from, const std::string& to) {
 }
 
 std::string Generation(const std::string& path, int n) { return path + "." + std::to_string(n); }
+
+// Opens the log for appending, creating it when missing. A log made in a shared folder
+// gets the group's write permission, so the next member of the group can append to it.
+int OpenForAppend(const std::string& path) {
+  constexpr int kFlags = O_WRONLY | O_APPEND | O_CLOEXEC | O_NOCTTY;
+  int fd = open(path.c_str(), kFlags);
+  if (fd >= 0 || errno != ENOENT) return fd;
+  fd = open(path.c_str(), kFlags | O_CREAT | O_EXCL, 0644);
+  if (fd >= 0) {
+    ShareNewFile(fd, path);
+    return fd;
+  }
+  // Made by someone else meanwhile, or a link to a missing file: as any append would.
+  return errno == EEXIST ? open(path.c_str(), kFlags | O_CREAT, 0644) : fd;
+}
 
 }  // namespace
 
@@ -102,7 +118,7 @@ void WriteLog(int intKind, std::string_view strMessage, std::string_view strTime
     const std::string& path = strLogFile[intKind];
     if (path.empty()) return;  // the log has not started yet
     const std::string bytes = Utf8ToCp932(LogLineText(strMessage, strTimeStamp, intCode)) + "\r\n";
-    const int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0644);
+    const int fd = OpenForAppend(path);
     if (fd < 0) return;
     // One write per line, so lines of two processes appending to the same file stay whole.
     std::size_t done = 0;

@@ -15,6 +15,7 @@
 #include "common/atomic_file.h"
 #include "common/cp932.h"
 #include "common/run_time_error.h"
+#include "common/shared_folder.h"
 
 // The file is handled as raw code-page-932 bytes. Only the names and values passed in
 // and out are converted; every byte of a line we do not touch is copied through as is.
@@ -242,8 +243,11 @@ struct ReplaceTarget {
   std::filesystem::path path;
   bool exists = false;
   struct stat st {};
-  // The permissions of the result: the old file's, or a new file's under the umask.
-  mode_t Mode() const { return exists ? (st.st_mode & 07777) : (0666 & ~CurrentUmask()); }
+  // The permissions of the result: the old file's, or a new file's under the umask; a new
+  // file in a shared folder stays writable for the folder's group.
+  mode_t Mode() const {
+    return exists ? (st.st_mode & 07777) : ((0666 & ~CurrentUmask()) | SharedGroupBits(path.string()));
+  }
 };
 
 ReplaceTarget CheckedReplaceTarget(const std::string& file) {

@@ -112,6 +112,25 @@ TEST_F(OperationLogTest, LinesAreAppendedNeverRewritten) {
   EXPECT_EQ(LogLines(Live()).size(), 2u);
 }
 
+// A folder with the set-group-ID bit is shared by its group: whoever starts the log there,
+// the next member must be able to append, whatever umask the first one had.
+TEST_F(OperationLogTest, LogStartedInASharedFolderStaysWritableForTheGroup) {
+  const mode_t old_mask = umask(022);
+  for (const auto& [folder_mode, log_mode] :
+       std::vector<std::pair<fs::perms, fs::perms>>{{fs::perms(02775), fs::perms(0664)},
+                                                    {fs::perms(02755), fs::perms(0644)},
+                                                    {fs::perms(0775), fs::perms(0644)}}) {
+    fs::remove(Live());
+    fs::permissions(dir_.path(), folder_mode);
+    WriteLog(2, "first");
+    WriteLog(2, "second");
+    EXPECT_EQ(fs::status(Live()).permissions(), log_mode) << std::oct << int(folder_mode);
+    EXPECT_EQ(LogMessages(Live()), (std::vector<std::string>{"first", "second"}));
+  }
+  umask(old_mask);
+  fs::permissions(dir_.path(), fs::perms(0700));
+}
+
 TEST_F(OperationLogTest, ErrorHandlerWritesDescriptionThenTag) {
   LogError("SendUdpData", RunTimeError(desc::kOverflow));
   LogErrorText("ReadSetting", "");

@@ -273,6 +273,15 @@ TEST(WriteIniTest, MissingFileIsCreatedWithTheUsualPermissions) {
   EXPECT_EQ(fs::status(dir / "a.ini").permissions(), static_cast<fs::perms>(0604));
 }
 
+TEST(WriteIniTest, MissingFileInASharedFolderStaysWritableForTheGroup) {
+  TempDir dir;
+  fs::permissions(dir.path(), fs::perms(02770));
+  mode_t old_mask = umask(027);
+  WriteIni("Port", "UdpSrcPort", dir / "a.ini", "5000");
+  umask(old_mask);
+  EXPECT_EQ(fs::status(dir / "a.ini").permissions(), fs::perms(0660));
+}
+
 TEST(WriteIniTest, DuplicatesChangeOnlyTheFirstOccurrence) {
   TempDir dir;
   WriteFileBytes(dir / "a.ini", "[S]\nk=1\nK=2\n[s]\nk=3\n");
