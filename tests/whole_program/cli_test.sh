@@ -3,8 +3,9 @@
 # capabilities, no XDG_RUNTIME_DIR) against loopback peers: answered cycles with the
 # window's log lines and the answer file, a silent peer retried, a host that ignores
 # ICMP, a held source port, bad options and settings, --json read by Python, and Ctrl-C.
-# As root everything runs in a network namespace of the script's own; otherwise as the
-# current user on the machine's loopback.
+# As root everything runs in a network namespace of the script's own, where
+# ping_group_range is Debian's default "1 0"; otherwise as the current user on the
+# machine's loopback.
 # Usage: cli_test.sh path/to/ostrel-send
 set -uo pipefail
 exe=$(readlink -f "$1")
@@ -12,49 +13,9 @@ exe=$(readlink -f "$1")
 source "$(dirname "$0")/lib.sh"
 require_tools socat iconv python3
 
-# --- The operator and the network the operator's program and its peers share ---
-# (The same interface as the shared runner in lib.sh; this copy goes once that is there.)
-operator_ns=""
-if [ "$(id -u)" -eq 0 ]; then
-  require_tools ip setpriv
-  operator_ns="ostrel-cli-$$"
-  ip netns add "$operator_ns" || { echo "SKIP: cannot create a network namespace"; exit 77; }
-  trap 'cleanup; ip netns del "$operator_ns" 2>/dev/null' EXIT
-  ip -n "$operator_ns" link set lo up
-  # Every group may open an ICMP datagram socket here, until the reachability check can
-  # use the system's ping program on Debian's default range "1 0".
-  ip netns exec "$operator_ns" sysctl -qw net.ipv4.ping_group_range="0 2147483647"
-  chmod 0755 "$work"  # "nobody" must reach the program folders
-else
-  require_reachability_check
-fi
-# in_operator_net COMMAND...: runs a command (a peer, a sysctl) in the operator's network.
-in_operator_net() {
-  if [ -n "$operator_ns" ]; then ip netns exec "$operator_ns" "$@"; else "$@"; fi
-}
-# start_in_operator_net COMMAND...: the same in the background, its process id (the
-# command's own) added to `pids`.
-start_in_operator_net() {
-  (
-    [ -n "$operator_ns" ] && exec ip netns exec "$operator_ns" "$@"
-    exec "$@"
-  ) &
-  pids+=($!)
-}
-# run_as_operator DIR PROGRAM [ARGUMENTS...]: runs DIR/PROGRAM as the operator in the
-# operator's network, from DIR. It replaces the shell it runs in: call it in a subshell,
-# ( run_as_operator … ) for the exit status, or with & for a process id that is the
-# program's own.
-run_as_operator() {
-  local dir=$1 program=$2
-  shift 2
-  cd "$dir" || exit 126
-  if [ -n "$operator_ns" ]; then
-    exec ip netns exec "$operator_ns" setpriv --reuid=nobody --regid=nogroup --clear-groups \
-      env -u XDG_RUNTIME_DIR HOME="$dir" "$dir/$program" "$@"
-  fi
-  exec env -u XDG_RUNTIME_DIR "$dir/$program" "$@"
-}
+# The operator (lib.sh): as root, user "nobody" in a network namespace of the script's own
+# with Debian's default ping_group_range "1 0", so the check goes through the system's ping.
+setup_operator
 
 # A program folder of its own, owned by the operator, with settings for 127.0.0.1.
 # operator_folder NAME SRC_PORT DEST_PORT: prints its path.
@@ -63,7 +24,7 @@ operator_folder() {
   mkdir -p "$dir/Config"
   cp "$exe" "$dir/ostrel-send"
   write_settings "$dir" "$2" "$3" 'SendInterval=2000\r\nSendIntervalUnit=0\r\nCommonSendRetry=1\r\nPingRetry=3\r\nUdpAnsTimerInteval=50\r\nUdpAnsTimeOut=1000\r\nLogMaxSize=3\r\nLogGenerations=10\r\n'
-  [ -n "$operator_ns" ] && chown -R nobody:nogroup "$dir"
+  give_to_operator "$dir"
   echo "$dir"
 }
 
