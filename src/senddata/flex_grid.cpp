@@ -218,17 +218,18 @@ FlexGrid::FlexGrid(int cols, QWidget* parent) : QTableView(parent) {
   setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 
   // The operator's selection (mouse or keyboard) becomes the current cell. Only data
-  // cells can be selected in the view, so Row and Col then always name a data cell.
-  connect(selectionModel(), &QItemSelectionModel::currentChanged, this,
-          [this](const QModelIndex& current, const QModelIndex&) {
-            if (resizing_ || !current.isValid()) return;
-            row_ = current.row() + 1;
-            col_ = current.column() + 1;
-          });
-  connect(this, &QAbstractItemView::pressed, this, [this](const QModelIndex& index) {
+  // cells can be selected in the view, so Row and Col then always name a data cell; while
+  // drawing is off the view may still show rows the grid no longer has, which name none.
+  const auto take_current = [this](const QModelIndex& index) {
+    if (!index.isValid() || index.row() + 1 >= Rows() || index.column() + 1 >= Cols()) return;
     row_ = index.row() + 1;
     col_ = index.column() + 1;
-  });
+  };
+  connect(selectionModel(), &QItemSelectionModel::currentChanged, this,
+          [this, take_current](const QModelIndex& current, const QModelIndex&) {
+            if (!resizing_) take_current(current);
+          });
+  connect(this, &QAbstractItemView::pressed, this, take_current);
 }
 
 int FlexGrid::Rows() const { return cells_->GridRows(); }

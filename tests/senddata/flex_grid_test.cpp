@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "common/run_time_error.h"
+#include "senddata/byte_grid.h"
 
 namespace ostrel {
 namespace {
@@ -360,6 +361,26 @@ TEST_F(FlexGridTest, SixteenColumnsAndRowHeaderFitWithoutSideways) {
                      grid_.verticalScrollBar()->sizeHint().width() + 2 * grid_.frameWidth();
   EXPECT_LE(needed, 585);
   EXPECT_FALSE(grid_.horizontalScrollBar()->isVisible());
+}
+
+TEST_F(FlexGridTest, EveryByteValueIsShownAndReadsBackUnchanged) {
+  Show();
+  std::vector<uint8_t> all(256);
+  for (int b = 0; b < 256; ++b) all[b] = static_cast<uint8_t>(b);
+  grid_.SetRedraw(false);
+  SetGridFromByteArray(grid_, all);
+  grid_.SetRedraw(true);
+  const QAbstractItemModel* model = grid_.model();
+  ASSERT_EQ(model->rowCount(), 16);
+  static const char kDigits[] = "0123456789ABCDEF";
+  for (int b = 0; b < 256; ++b) {
+    const QString hex = QString(QChar(kDigits[b >> 4])) + QChar(kDigits[b & 15]);
+    ASSERT_EQ(model->data(model->index(b / 16, b % 16)).toString(), hex) << b;
+  }
+  EXPECT_EQ(model->headerData(15, Qt::Vertical).toString(), "000F");
+  std::vector<uint8_t> back;
+  SetByteArrayFromGrid(back, grid_);
+  EXPECT_EQ(back, all);
 }
 
 TEST_F(FlexGridTest, FullFillWithRedrawOffIsQuick) {
