@@ -56,6 +56,28 @@ void BM_LoadFileAndReadBack(benchmark::State& state) {
 }
 BENCHMARK(BM_LoadFileAndReadBack)->Unit(benchmark::kMillisecond);
 
+// The same without the file: 2048 bytes in memory into the grid and back, as an answer
+// fills the receive grid (drawing off during the fill, as the answer handler does).
+void BM_FillAndReadBack(benchmark::State& state) {
+  std::vector<uint8_t> payloads[2];
+  for (int seed = 0; seed < 2; ++seed) {
+    for (int i = 0; i < 2048; ++i) payloads[seed].push_back(static_cast<uint8_t>(i * 7 + seed));
+  }
+  FlexGrid grid;
+  grid.resize(585, 161);
+  std::vector<uint8_t> bytes;
+  std::size_t turn = 0;
+  for (auto _ : state) {
+    grid.SetRedraw(false);
+    SetGridFromByteArray(grid, payloads[turn++ % 2]);
+    grid.SetRedraw(true);
+    SetByteArrayFromGrid(bytes, grid);
+    benchmark::DoNotOptimize(bytes.data());
+  }
+  if (bytes != payloads[(turn + 1) % 2]) state.SkipWithError("the read-back differs");
+}
+BENCHMARK(BM_FillAndReadBack)->Unit(benchmark::kMillisecond);
+
 }  // namespace
 }  // namespace ostrel
 

@@ -1,6 +1,8 @@
 #include "byte_grid.h"
 
 #include <algorithm>
+#include <array>
+#include <cstdint>
 #include <limits>
 
 #include "common/display_text.h"
@@ -10,12 +12,20 @@
 namespace ostrel {
 namespace {
 
-int HexDigitValue(char ch) {
-  if (ch >= '0' && ch <= '9') return ch - '0';
-  if (ch >= 'A' && ch <= 'F') return ch - 'A' + 10;
-  if (ch >= 'a' && ch <= 'f') return ch - 'a' + 10;
-  return -1;
-}
+// The value of every character as a hex digit, -1 for a character that is none: a look-up
+// without branches, as the digits of a payload follow no pattern a branch could learn.
+constexpr std::array<int8_t, 256> kHexDigitValues = [] {
+  std::array<int8_t, 256> values{};
+  values.fill(-1);
+  for (int d = 0; d < 10; ++d) values['0' + d] = static_cast<int8_t>(d);
+  for (int d = 0; d < 6; ++d) {
+    values['A' + d] = static_cast<int8_t>(10 + d);
+    values['a' + d] = static_cast<int8_t>(10 + d);
+  }
+  return values;
+}();
+
+int HexDigitValue(char ch) { return kHexDigitValues[static_cast<unsigned char>(ch)]; }
 
 // Data columns of a grid; a grid without any has no place for bytes.
 int DataCols(const GridControl& grid) {
@@ -46,17 +56,30 @@ class CurrentCellKeeper {
   int col_;
 };
 
-}  // namespace
-
-std::optional<int> ReadableCellValue(std::string_view text) {
-  if (text.empty()) return std::nullopt;
+// ReadableCellValue as a plain int, -1 for an unreadable text: the read-back of 2,048
+// cells calls it in its inner loop, where returning an optional costs a stall per cell.
+int CellValue(std::string_view text) {
+  if (text.size() == 2) {  // what the grid holds nearly always
+    const int high = HexDigitValue(text[0]);
+    const int low = HexDigitValue(text[1]);
+    return (high | low) < 0 ? -1 : high * 16 + low;
+  }
+  if (text.empty()) return -1;
   constexpr int kMax = std::numeric_limits<int>::max();
   int value = 0;
   for (const char ch : text) {
     const int digit = HexDigitValue(ch);
-    if (digit < 0) return std::nullopt;
+    if (digit < 0) return -1;
     value = value > (kMax - digit) / 16 ? kMax : value * 16 + digit;
   }
+  return value;
+}
+
+}  // namespace
+
+std::optional<int> ReadableCellValue(std::string_view text) {
+  const int value = CellValue(text);
+  if (value < 0) return std::nullopt;
   return value;
 }
 
@@ -103,10 +126,10 @@ void SetByteArrayFromGrid(std::vector<uint8_t>& bytes, const GridControl& grid) 
     std::size_t k = 0;
     for (int r = 0; r < data_rows; ++r) {
       for (int c = 0; c < data_cols; ++c) {
-        const std::optional<int> value = ReadableCellValue(grid.TextMatrix(r + 1, c + 1));
-        if (!value) break;  // the rest of this row is not read
-        if (*value > 0xFF) throw RunTimeError(desc::kOverflow);
-        bytes[k++] = static_cast<uint8_t>(*value);
+        const int value = CellValue(grid.TextMatrix(r + 1, c + 1));
+        if (value < 0) break;  // the rest of this row is not read
+        if (value > 0xFF) throw RunTimeError(desc::kOverflow);
+        bytes[k++] = static_cast<uint8_t>(value);
       }
     }
     bytes.resize(k);
