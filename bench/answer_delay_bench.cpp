@@ -10,9 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "common/timer.h"
 #include "cycle_bench_support.h"
-#include "transmission/socket_control.h"
 
 using namespace ostrel;
 using namespace ostrel::bench;
@@ -26,15 +24,9 @@ int main(int argc, char** argv) {
   LogFolder log;
   // Answer delays of 3, 10, 17, ... 94 ms: 14 phases of the answer timer, in turn.
   AnsweringPeer peer([](int n) { return std::chrono::microseconds((3 + 7 * (n % 14)) * 1000); });
-  MainSettings settings = LoopbackSettings(peer.port(), 10000);
-  GridView view;
-  SocketControl socket;
-  Timer tmrSend;
-  Timer tmrRcvAns;
-  tmrRcvAns.SetInterval(kAnswerTimerInterval);
-  SendCycle cycle(settings, socket, tmrSend, tmrRcvAns, view, ReachableAtOnce());
-  QObject::connect(&tmrRcvAns, &Timer::Tick, &cycle, &SendCycle::tmrRcvAns_Timer);
-  QObject::connect(&socket, &SocketControl::DataArrival, &cycle, &SendCycle::wscSend_DataArrival);
+  CycleRig rig(LoopbackSettings(peer.port(), 10000), kAnswerTimerInterval);
+  SendCycle& cycle = rig.cycle;
+  const GridView& view = rig.view;
   Steady::time_point ended;
   QObject::connect(&cycle, &SendCycle::CycleEnded, [&ended] { ended = Steady::now(); });
 

@@ -13,15 +13,12 @@
 
 #include <QApplication>
 #include <QEventLoop>
-#include <QUdpSocket>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
 
 #include "common/cp932.h"
-#include "common/timer.h"
 #include "cycle_bench_support.h"
-#include "transmission/socket_control.h"
 
 using namespace ostrel;
 using namespace ostrel::bench;
@@ -119,14 +116,10 @@ int main(int argc, char** argv) {
   LogFolder log;
   LoopbackSocket sink;  // where the cycle's one transmission goes
   // No answer time-out: the cycle ends right after its transmission.
-  MainSettings settings = LoopbackSettings(sink.port(), 0);
-  GridView view;
-  SocketControl socket;
-  Timer tmrSend;
-  Timer tmrRcvAns;
-  tmrRcvAns.SetInterval(100);
-  SendCycle cycle(settings, socket, tmrSend, tmrRcvAns, view, ReachableAtOnce());
-  QObject::connect(&tmrRcvAns, &Timer::Tick, &cycle, &SendCycle::tmrRcvAns_Timer);
+  CycleRig rig(LoopbackSettings(sink.port(), 0), 100, /*arrivals=*/false);
+  SendCycle& cycle = rig.cycle;
+  SocketControl& socket = rig.socket;
+  const MainSettings& settings = rig.settings;
 
   // The handler, timed per datagram.
   std::vector<double> costs_us;
@@ -148,9 +141,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   const auto port = static_cast<uint16_t>(settings.lngSrcPort);
-  QUdpSocket* bound = socket.findChild<QUdpSocket*>();
-  const int receive_buffer =
-      bound ? bound->socketOption(QAbstractSocket::ReceiveBufferSizeSocketOption).toInt() : 0;
+  const int receive_buffer = socket.ReceiveBufferSize();
   const std::string line_text =
       Utf8ToCp932(std::to_string(kDatagramSize) + "バイトの応答データを受信しました。");
 

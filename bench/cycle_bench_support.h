@@ -22,10 +22,12 @@
 
 #include <QTimer>
 
+#include "common/timer.h"
 #include "logging/operation_log.h"
 #include "senddata/byte_grid.h"
 #include "senddata/flex_grid.h"
 #include "transmission/send_cycle.h"
+#include "transmission/socket_control.h"
 
 namespace ostrel::bench {
 
@@ -206,5 +208,29 @@ inline MainSettings LoopbackSettings(uint16_t dest_port, int32_t answer_time_out
   settings.lngAnsTimeOut = answer_time_out;
   return settings;
 }
+
+// A send cycle wired as the main window wires it, over a GridView and the real socket and
+// timers: the answer timer drives it, and so do the socket's arrivals unless `arrivals` is
+// false (for a caller that wraps the handler). The send timer is the caller's to wire.
+struct CycleRig {
+  explicit CycleRig(const MainSettings& s, int answer_timer_interval = 100, bool arrivals = true)
+      : settings(s), cycle(settings, socket, tmrSend, tmrRcvAns, view, ReachableAtOnce()) {
+    tmrRcvAns.SetInterval(answer_timer_interval);
+    QObject::connect(&tmrRcvAns, &Timer::Tick, &cycle, &SendCycle::tmrRcvAns_Timer);
+    if (arrivals) {
+      QObject::connect(&socket, &SocketControl::DataArrival, &cycle,
+                       &SendCycle::wscSend_DataArrival);
+    }
+  }
+  CycleRig(const CycleRig&) = delete;
+  CycleRig& operator=(const CycleRig&) = delete;
+
+  MainSettings settings;
+  GridView view;
+  SocketControl socket;
+  Timer tmrSend;
+  Timer tmrRcvAns;
+  SendCycle cycle;
+};
 
 }  // namespace ostrel::bench

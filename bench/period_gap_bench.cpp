@@ -14,9 +14,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "common/timer.h"
 #include "cycle_bench_support.h"
-#include "transmission/socket_control.h"
 
 using namespace ostrel;
 using namespace ostrel::bench;
@@ -33,19 +31,15 @@ Gaps Measure(int32_t period_ms, int gaps) {
   MainSettings settings = LoopbackSettings(peer.port(), 10000);
   settings.intSendIntervalUnit = 0;
   settings.lngSendInterval = period_ms;
-  GridView view;
-  SocketControl socket;
-  Timer tmrSend;
-  Timer tmrRcvAns;
-  tmrRcvAns.SetInterval(100);
+  CycleRig rig(settings);
+  SendCycle& cycle = rig.cycle;
+  GridView& view = rig.view;
+  Timer& tmrSend = rig.tmrSend;
 
   std::vector<Steady::time_point> ends, ticks, starts;
   // Connected before the cycle's handler, so it notes the tick before the cycle runs.
   QObject::connect(&tmrSend, &Timer::Tick, [&ticks] { ticks.push_back(Steady::now()); });
-  SendCycle cycle(settings, socket, tmrSend, tmrRcvAns, view, ReachableAtOnce());
   QObject::connect(&tmrSend, &Timer::Tick, &cycle, &SendCycle::tmrSend_Timer);
-  QObject::connect(&tmrRcvAns, &Timer::Tick, &cycle, &SendCycle::tmrRcvAns_Timer);
-  QObject::connect(&socket, &SocketControl::DataArrival, &cycle, &SendCycle::wscSend_DataArrival);
   // The send indicator goes off first thing in every cycle.
   view.on_send_led_off = [&starts] { starts.push_back(Steady::now()); };
 

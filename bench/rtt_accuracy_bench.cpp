@@ -10,10 +10,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "common/timer.h"
 #include "cycle_bench_support.h"
 #include "support/delaying_peer.h"
-#include "transmission/socket_control.h"
 #include "transmission/statistics.h"
 
 using namespace ostrel;
@@ -31,15 +29,8 @@ int main(int argc, char** argv) {
               "median - nominal");
   for (const int delay_ms : {1, 5, 20}) {
     test::DelayingPeer peer([delay_ms](int) { return std::chrono::microseconds(delay_ms * 1000); });
-    MainSettings settings = LoopbackSettings(peer.port(), 1000);
-    GridView view;
-    SocketControl socket;
-    Timer tmrSend;
-    Timer tmrRcvAns;
-    tmrRcvAns.SetInterval(100);
-    SendCycle cycle(settings, socket, tmrSend, tmrRcvAns, view, ReachableAtOnce());
-    QObject::connect(&tmrRcvAns, &Timer::Tick, &cycle, &SendCycle::tmrRcvAns_Timer);
-    QObject::connect(&socket, &SocketControl::DataArrival, &cycle, &SendCycle::wscSend_DataArrival);
+    CycleRig rig(LoopbackSettings(peer.port(), 1000));
+    SendCycle& cycle = rig.cycle;
     TransmissionStatistics stats;
     cycle.SetObserver(&stats);
     for (int i = 0; i < cycles; ++i) {
