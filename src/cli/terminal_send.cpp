@@ -8,6 +8,7 @@
 #include <QTimer>
 #include <csignal>
 
+#include "common/atomic_file.h"
 #include "common/run_time_error.h"
 #include "common/tool_kind.h"
 #include "cycle_report.h"
@@ -15,7 +16,6 @@
 #include "logging/operation_log.h"
 #include "payload.h"
 #include "run_settings.h"
-#include "settings/ini_file.h"
 #include "signal_watch.h"
 #include "startup/working_folders.h"
 #include "terminal_view.h"

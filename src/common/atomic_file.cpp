@@ -9,6 +9,7 @@
 #include <string>
 
 #include "run_time_error.h"
+#include "shared_folder.h"
 
 namespace ostrel {
 
@@ -35,6 +36,56 @@ std::filesystem::path WriteTarget(const std::filesystem::path& file) {
   }
   ThrowFileError(ELOOP);
 }
+
+mode_t ReplacementMode(const std::filesystem::path& target, const struct stat* old) {
+  if (old != nullptr) return old->st_mode & 07777;
+  return (0666 & ~CurrentUmask()) | SharedGroupBits(target.string());
+}
+
+namespace {
+
+// Refuses a folder without any write permission even for root, as for the file itself.
+void CheckWritableFolder(const std::filesystem::path& folder) {
+  struct stat st {};
+  if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    throw RunTimeError(desc::kPathNotFound);
+  }
+  if ((st.st_mode & 0222) == 0) throw RunTimeError(desc::kPermissionDenied);
+  if (access(folder.c_str(), W_OK | X_OK) != 0) ThrowFileError(errno);
+}
+
+}  // namespace
+
+ReplaceTarget CheckedReplaceTarget(const std::string& file) {
+  if (file.empty()) throw RunTimeError(desc::kPathNotFound);
+  ReplaceTarget target;
+  target.path = WriteTarget(file);
+  target.exists = lstat(target.path.c_str(), &target.st) == 0;
+  if (!target.exists) {
+    if (errno == ENOTDIR) throw RunTimeError(desc::kPathNotFound);
+    if (errno != ENOENT) ThrowFileError(errno);
+  } else {
+    if (S_ISDIR(target.st.st_mode)) ThrowFileError(EISDIR);
+    if (!S_ISREG(target.st.st_mode)) ThrowFileError(EINVAL);
+    // access() always grants root; a file with no write bit at all is read-only for everyone.
+    if ((target.st.st_mode & 0222) == 0) throw RunTimeError(desc::kPermissionDenied);
+    if (access(target.path.c_str(), W_OK) != 0) ThrowFileError(errno);
+  }
+  CheckWritableFolder(target.path.parent_path().empty() ? "." : target.path.parent_path());
+  return target;
+}
+
+void ReplaceFile(const ReplaceTarget& target, std::string_view content) {
+  AtomicFile file(target.path);
+  file.Write(content);
+  file.Commit(ReplacementMode(target.path, target.Old()), target.Old());
+}
+
+void ReplaceFileAtomically(const std::string& file, std::string_view content) {
+  ReplaceFile(CheckedReplaceTarget(file), content);
+}
+
+void CheckReplaceable(const std::string& file) { CheckedReplaceTarget(file); }
 
 AtomicFile::AtomicFile(std::filesystem::path target) : target_(std::move(target)) {
   const std::filesystem::path folder = target_.parent_path().empty() ? "." : target_.parent_path();

@@ -8,6 +8,7 @@
 #include <sys/types.h>
 
 #include <filesystem>
+#include <string>
 #include <string_view>
 
 namespace ostrel {
@@ -18,6 +19,31 @@ mode_t CurrentUmask();
 // The file a write to `file` goes to: symbolic links are followed, so that a link stays
 // a link and its target receives the new content. Raises RunTimeError on a loop.
 std::filesystem::path WriteTarget(const std::filesystem::path& file);
+
+// The permissions a replacement of `target` gets: those of the file it replaces (`old`),
+// or for a new file those the umask leaves, plus the group's read and write in a shared
+// folder (shared_folder.h).
+mode_t ReplacementMode(const std::filesystem::path& target, const struct stat* old);
+
+// The file a whole-file write of `file` replaces: links followed to the real file, which
+// must be a writable regular file when it exists, in a writable folder. Raises
+// RunTimeError (a folder, device or FIFO in its place, a read-only file or folder, a
+// missing folder) otherwise.
+struct ReplaceTarget {
+  std::filesystem::path path;
+  bool exists = false;
+  struct stat st {};
+  const struct stat* Old() const { return exists ? &st : nullptr; }
+};
+ReplaceTarget CheckedReplaceTarget(const std::string& file);
+
+// Gives the checked `target` the content `content` through a temporary sibling and a
+// rename, with ReplacementMode and the old file's owner. The file is unchanged when it
+// raises (a full disk).
+void ReplaceFile(const ReplaceTarget& target, std::string_view content);
+// The same for `file`, checked first; CheckReplaceable makes the checks without writing.
+void ReplaceFileAtomically(const std::string& file, std::string_view content);
+void CheckReplaceable(const std::string& file);
 
 class AtomicFile {
  public:

@@ -15,7 +15,6 @@
 #include "common/atomic_file.h"
 #include "common/cp932.h"
 #include "common/run_time_error.h"
-#include "common/shared_folder.h"
 
 // The file is handled as raw code-page-932 bytes. Only the names and values passed in
 // and out are converted; every byte of a line we do not touch is copied through as is.
@@ -220,55 +219,6 @@ std::string UpdatedContent(std::string_view old, std::string_view section, std::
 
 [[noreturn]] void ThrowDescription(const char* description) { throw RunTimeError(description); }
 
-// Writes `content` to a temporary sibling of `target` and renames it over `target`.
-// `mode` is the permission set of the result; `owner` the original file's, when any.
-void ReplaceFile(const std::filesystem::path& target, const std::string& content, mode_t mode,
-                 const struct stat* owner) {
-  AtomicFile file(target);
-  file.Write(content);
-  file.Commit(mode, owner);
-}
-
-// Refuses a folder without any write permission even for root, as for the file itself.
-void CheckWritableFolder(const std::filesystem::path& folder) {
-  struct stat st {};
-  if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) ThrowDescription(desc::kPathNotFound);
-  if ((st.st_mode & 0222) == 0) ThrowDescription(desc::kPermissionDenied);
-  if (access(folder.c_str(), W_OK | X_OK) != 0) ThrowFileError(errno);
-}
-
-// The file a whole-file write replaces: links followed to the real file, which must be
-// a writable regular file when it exists, in a writable folder.
-struct ReplaceTarget {
-  std::filesystem::path path;
-  bool exists = false;
-  struct stat st {};
-  // The permissions of the result: the old file's, or a new file's under the umask; a new
-  // file in a shared folder stays writable for the folder's group.
-  mode_t Mode() const {
-    return exists ? (st.st_mode & 07777) : ((0666 & ~CurrentUmask()) | SharedGroupBits(path.string()));
-  }
-};
-
-ReplaceTarget CheckedReplaceTarget(const std::string& file) {
-  if (file.empty()) ThrowDescription(desc::kPathNotFound);
-  ReplaceTarget target;
-  target.path = WriteTarget(file);
-  target.exists = lstat(target.path.c_str(), &target.st) == 0;
-  if (!target.exists) {
-    if (errno == ENOTDIR) ThrowDescription(desc::kPathNotFound);
-    if (errno != ENOENT) ThrowFileError(errno);
-  } else {
-    if (S_ISDIR(target.st.st_mode)) ThrowFileError(EISDIR);
-    if (!S_ISREG(target.st.st_mode)) ThrowFileError(EINVAL);
-    // access() always grants root; a file with no write bit at all is read-only for everyone.
-    if ((target.st.st_mode & 0222) == 0) ThrowDescription(desc::kPermissionDenied);
-    if (access(target.path.c_str(), W_OK) != 0) ThrowFileError(errno);
-  }
-  CheckWritableFolder(target.path.parent_path().empty() ? "." : target.path.parent_path());
-  return target;
-}
-
 }  // namespace
 
 std::string ReadIni(std::string_view section, std::string_view key, const std::string& file) {
@@ -308,15 +258,7 @@ void WriteIni(std::string_view section, std::string_view key, const std::string&
   }
   const std::string content =
       UpdatedContent(old, Utf8ToCp932(section), Utf8ToCp932(key), Utf8ToCp932(value));
-  ReplaceFile(target.path, content, target.Mode(), target.exists ? &target.st : nullptr);
-}
-
-void CheckReplaceable(const std::string& file) { CheckedReplaceTarget(file); }
-
-void ReplaceFileAtomically(const std::string& file, std::string_view content) {
-  const ReplaceTarget target = CheckedReplaceTarget(file);
-  ReplaceFile(target.path, std::string(content), target.Mode(),
-              target.exists ? &target.st : nullptr);
+  ReplaceFile(target, content);
 }
 
 void RemoveStaleTemporaries(const std::string& file) {

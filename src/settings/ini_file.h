@@ -30,14 +30,6 @@ std::string ReadIni(std::string_view section, std::string_view key, const std::s
 void WriteIni(std::string_view section, std::string_view key, const std::string& file,
               std::string_view value);
 
-// The same whole-file replacement for another file the program writes: `file` (links
-// followed) gets `content` through a temporary sibling and a rename, keeping an existing
-// file's permissions. Raises RunTimeError when it cannot be written (a folder, device or
-// FIFO in its place, a read-only file or folder, a missing folder, disk full); the file is
-// then unchanged. CheckReplaceable makes the same checks without writing.
-void ReplaceFileAtomically(const std::string& file, std::string_view content);
-void CheckReplaceable(const std::string& file);
-
 // Removes the temporaries that writes to `file` left behind when the program was killed
 // in the middle of one (".<name>.XXXXXX" beside it): regular files only, and only those
 // unchanged for a minute, so a write in progress elsewhere is never disturbed. Failures

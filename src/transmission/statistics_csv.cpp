@@ -108,7 +108,7 @@ bool SaveStatisticsCsv(const RecordSnapshot& records, const std::string& path,
   });
   if (cancelled || (cancel && cancel->load())) return false;  // the temporary goes
   file.Write(buffer);
-  file.Commit(exists ? (st.st_mode & 07777) : (0666 & ~CurrentUmask()), exists ? &st : nullptr);
+  file.Commit(ReplacementMode(target, exists ? &st : nullptr), exists ? &st : nullptr);
   return true;
 }
 
