@@ -1,5 +1,7 @@
 #include "echo_probe.h"
 
+#include "common/internet_checksum.h"
+
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,15 +21,6 @@ constexpr int kPacketsPerTake = 64;
 
 uint16_t ReadBigEndian16(const uint8_t* bytes) {
   return static_cast<uint16_t>(bytes[0] << 8 | bytes[1]);
-}
-
-// The Internet checksum (RFC 1071) of `bytes`, big-endian words.
-uint16_t InternetChecksum(std::span<const uint8_t> bytes) {
-  uint32_t sum = 0;
-  for (size_t i = 0; i + 1 < bytes.size(); i += 2) sum += ReadBigEndian16(&bytes[i]);
-  if (bytes.size() % 2 != 0) sum += static_cast<uint32_t>(bytes.back()) << 8;
-  while (sum > 0xFFFF) sum = (sum & 0xFFFF) + (sum >> 16);
-  return static_cast<uint16_t>(~sum);
 }
 
 // Raw sockets see every echo reply of the host, so each probe needs an identifier of
