@@ -1,7 +1,14 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and starts Ostrel from its program folder build/app/.
+# Installs what is missing, builds the programs and their program folder build/app/ (not
+# the tests and benchmarks, which scripts/test.sh builds), and starts Ostrel from there.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/setup.sh
-./scripts/build.sh
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+targets=(ostrel ostrel_app_folder)
+# The terminal programs beside it, where this tree has them.
+for target in ostrel_send ostrel_respond; do
+  cmake --build build --target help | grep -q "^$target:" && targets+=("$target")
+done
+cmake --build build --target "${targets[@]}"
 exec build/app/ostrel
