@@ -7,8 +7,9 @@ cd "$(dirname "$0")/.."
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 targets=(ostrel ostrel_app_folder)
 # The terminal programs beside it, where this tree has them.
+known=$(cmake --build build --target help)
 for target in ostrel_send ostrel_respond; do
-  cmake --build build --target help | grep -q "^$target:" && targets+=("$target")
+  grep -q "^$target:" <<<"$known" && targets+=("$target")
 done
 cmake --build build --target "${targets[@]}"
 exec build/app/ostrel
