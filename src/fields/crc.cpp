@@ -131,44 +131,67 @@ std::optional<std::string> CheckCrcParams(const CrcParams& params) {
   return std::nullopt;
 }
 
-Crc::Crc(const CrcParams& params) : params_(params), mask_(WidthMask(params.width)) {
+Crc::Crc(const CrcParams& params) : params_(params) {
+  std::array<uint64_t, 256>& table = tables_[0];
   if (params.refin) {
-    // The register holds the CRC reflected; bytes enter at its low end.
     const uint64_t poly = Reflect(params.poly, params.width);
     for (uint64_t i = 0; i < 256; ++i) {
       uint64_t r = i;
       for (int bit = 0; bit < 8; ++bit) r = (r & 1) ? (r >> 1) ^ poly : r >> 1;
-      table_[i] = r;
+      table[i] = r;
+    }
+    for (size_t k = 1; k < 8; ++k) {
+      for (size_t i = 0; i < 256; ++i) {
+        const uint64_t before = tables_[k - 1][i];
+        tables_[k][i] = table[before & 0xFF] ^ (before >> 8);
+      }
     }
     start_ = Reflect(params.init, params.width);
   } else {
-    // Bytes enter at the register's top; a register narrower than a byte is moved up to 8 bits.
-    widen_ = params.width < 8 ? 8 - params.width : 0;
-    const int width = params.width + widen_;
-    const uint64_t poly = params.poly << widen_;
-    const uint64_t top = uint64_t{1} << (width - 1);
-    const uint64_t mask = WidthMask(width);
-    shift_ = width - 8;
+    const int up = 64 - params.width;
+    const uint64_t poly = params.poly << up;
     for (uint64_t i = 0; i < 256; ++i) {
-      uint64_t r = i << shift_;
-      for (int bit = 0; bit < 8; ++bit) r = (r & top) ? (r << 1) ^ poly : r << 1;
-      table_[i] = r & mask;
+      uint64_t r = i << 56;
+      for (int bit = 0; bit < 8; ++bit) r = (r >> 63) ? (r << 1) ^ poly : r << 1;
+      table[i] = r;
     }
-    start_ = params.init << widen_;
+    for (size_t k = 1; k < 8; ++k) {
+      for (size_t i = 0; i < 256; ++i) {
+        const uint64_t before = tables_[k - 1][i];
+        tables_[k][i] = table[before >> 56] ^ (before << 8);
+      }
+    }
+    start_ = params.init << up;
   }
 }
 
 uint64_t Crc::Compute(std::span<const uint8_t> bytes) const {
+  const auto& t = tables_;
+  const uint8_t* p = bytes.data();
+  size_t n = bytes.size();
   uint64_t r = start_;
   if (params_.refin) {
-    for (const uint8_t b : bytes) r = table_[(r ^ b) & 0xFF] ^ (r >> 8);
+    for (; n >= 8; p += 8, n -= 8) {
+      uint64_t v = 0;
+      for (int k = 7; k >= 0; --k) v = v << 8 | p[k];  // little-endian: one load
+      v ^= r;
+      r = t[7][v & 0xFF] ^ t[6][(v >> 8) & 0xFF] ^ t[5][(v >> 16) & 0xFF] ^ t[4][(v >> 24) & 0xFF] ^
+          t[3][(v >> 32) & 0xFF] ^ t[2][(v >> 40) & 0xFF] ^ t[1][(v >> 48) & 0xFF] ^ t[0][v >> 56];
+    }
+    for (; n > 0; ++p, --n) r = t[0][(r ^ *p) & 0xFF] ^ (r >> 8);
   } else {
-    // Bits above the register's width pile up above the top byte and never come back down.
-    for (const uint8_t b : bytes) r = table_[((r >> shift_) ^ b) & 0xFF] ^ (r << 8);
-    r = (r & WidthMask(params_.width + widen_)) >> widen_;
+    for (; n >= 8; p += 8, n -= 8) {
+      uint64_t v = 0;
+      for (int k = 0; k < 8; ++k) v = v << 8 | p[k];  // big-endian: one load and a swap
+      v ^= r;
+      r = t[7][v >> 56] ^ t[6][(v >> 48) & 0xFF] ^ t[5][(v >> 40) & 0xFF] ^ t[4][(v >> 32) & 0xFF] ^
+          t[3][(v >> 24) & 0xFF] ^ t[2][(v >> 16) & 0xFF] ^ t[1][(v >> 8) & 0xFF] ^ t[0][v & 0xFF];
+    }
+    for (; n > 0; ++p, --n) r = t[0][(r >> 56) ^ *p] ^ (r << 8);
+    r >>= 64 - params_.width;
   }
   if (params_.refin != params_.refout) r = Reflect(r, params_.width);
-  return (r ^ params_.xorout) & mask_;
+  return r ^ params_.xorout;
 }
 
 std::span<const CrcModel> CrcCatalogue() { return kCatalogue; }

@@ -6,8 +6,9 @@
 // byte (not reflected), xorout applied last. Widths 1 to 64 bits are accepted; the value
 // of a CRC of width w fills ceil(w / 8) bytes, right-aligned.
 //
-// Every engine works from one 256-entry table, built once: a catalogue model's on first
-// use (thread-safe), a custom model's when its Crc is made.
+// Every engine works from the model's 256-entry table and seven more derived from it, which
+// take eight bytes a step (slicing by eight); no bit is handled alone. They are built once:
+// a catalogue model's on first use (thread-safe), a custom model's when its Crc is made.
 
 #include <array>
 #include <cstdint>
@@ -52,11 +53,9 @@ class Crc {
 
  private:
   CrcParams params_;
-  std::array<uint64_t, 256> table_{};
-  uint64_t mask_ = 0;
-  int shift_ =
-      0;  // non-reflected: the register's top byte position, in a register of at least 8 bits
-  int widen_ = 0;  // non-reflected and narrower than 8 bits: how far the register is moved up
+  // tables_[k][i]: byte value i entered, then k zero bytes. A reflected model's register
+  // holds the CRC reflected in its low bits; another's holds it in its top bits.
+  std::array<std::array<uint64_t, 256>, 8> tables_{};
   uint64_t start_ = 0;
 };
 

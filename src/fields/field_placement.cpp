@@ -54,7 +54,6 @@ PreparedField::PreparedField(const FieldSpec& field_spec)
 
 std::variant<Placement, std::string> PlaceField(const PreparedField& field, size_t length) {
   const FieldSpec& spec = field.spec;
-  const std::string size_text = std::to_string(field.size);
   Placement place;
   if (!spec.at) {
     place.at = length;
@@ -65,8 +64,8 @@ std::variant<Placement, std::string> PlaceField(const PreparedField& field, size
   } else {
     const int64_t at = Resolve(*spec.at, length);
     if (at < 0 || at + static_cast<int64_t>(field.size) > static_cast<int64_t>(length)) {
-      return FillMessage(field_msg::kOutside,
-                         {std::to_string(*spec.at), size_text, std::to_string(length)});
+      return FillMessage(field_msg::kOutside, {std::to_string(*spec.at), std::to_string(field.size),
+                                               std::to_string(length)});
     }
     place.at = static_cast<size_t>(at);
     place.length = length;
