@@ -2,12 +2,17 @@
 
 #include <algorithm>
 #include <array>
+#include <stdexcept>
 
 namespace ostrel {
 
 FieldChecker::FieldChecker(const std::vector<FieldSpec>& fields) {
   fields_.reserve(fields.size());
-  for (const FieldSpec& spec : fields) fields_.emplace_back(spec);
+  for (const FieldSpec& spec : fields) {
+    if (auto problem = CheckFieldSpec(spec, FieldUse::kCheck))
+      throw std::invalid_argument(*problem);
+    fields_.emplace_back(spec);
+  }
 }
 
 FieldCheck FieldChecker::Check(std::span<const uint8_t> answer) const {

@@ -24,7 +24,8 @@ struct FieldCheck {
 
 class FieldChecker {
  public:
-  // Every field must pass CheckFieldSpec(field, FieldUse::kCheck).
+  // Every field must pass CheckFieldSpec(field, FieldUse::kCheck); one that does not
+  // raises std::invalid_argument with its text.
   explicit FieldChecker(const std::vector<FieldSpec>& fields);
 
   bool Empty() const { return fields_.empty(); }

@@ -1,5 +1,7 @@
 #include "field_writer.h"
 
+#include <stdexcept>
+
 namespace ostrel {
 
 namespace {
@@ -28,7 +30,11 @@ FieldLayout PlaceAll(const std::vector<PreparedField>& fields, size_t length,
 FieldWriter::FieldWriter(const std::vector<FieldSpec>& fields, WallClock clock)
     : clock_(std::move(clock)) {
   fields_.reserve(fields.size());
-  for (const FieldSpec& spec : fields) fields_.emplace_back(spec);
+  for (const FieldSpec& spec : fields) {
+    if (auto problem = CheckFieldSpec(spec, FieldUse::kWrite))
+      throw std::invalid_argument(*problem);
+    fields_.emplace_back(spec);
+  }
   places_.reserve(fields.size());
   Reset();
 }

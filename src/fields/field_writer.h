@@ -27,8 +27,8 @@ class FieldWriter {
  public:
   using WallClock = std::function<std::chrono::system_clock::time_point()>;
 
-  // Every field must pass CheckFieldSpec(field, FieldUse::kWrite). `clock` gives the time
-  // fields their value.
+  // Every field must pass CheckFieldSpec(field, FieldUse::kWrite); one that does not
+  // raises std::invalid_argument with its text. `clock` gives the time fields their value.
   explicit FieldWriter(const std::vector<FieldSpec>& fields,
                        WallClock clock = &std::chrono::system_clock::now);
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <stdexcept>
 #include <vector>
 
 #include "fields/checksums.h"
@@ -192,6 +193,10 @@ TEST(FieldCheckerTest, AWrongCrcIsReportedAtItsOffsetsAndARightOneMatches) {
   EXPECT_FALSE(short_answer.match);
   EXPECT_EQ(short_answer.offsets, (std::vector<size_t>{0, 1}));
   EXPECT_FALSE(checker.Check(Bytes{}).match);
+
+  // Fields that were not checked first are refused, not used.
+  EXPECT_THROW(FieldChecker({Crc16Modbus(std::nullopt)}), std::invalid_argument);
+  EXPECT_THROW(FieldWriter({Counter(3, ByteOrder::kBig, 0, 1)}), std::invalid_argument);
 }
 
 TEST(FieldSpecTest, BadFieldsAreRefusedNamingTheKey) {
