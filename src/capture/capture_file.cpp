@@ -35,6 +35,8 @@ constexpr uint32_t kNotes = 1;
 constexpr uint32_t kSnapLength = 65535;  // every IPv4 packet whole
 constexpr uint8_t kNanoseconds = 9;      // time stamps in units of 10^-9 s
 
+// Type, length, interface, time stamp (2 words), captured and original length.
+constexpr size_t kPacketBlockFields = 28;
 constexpr size_t kIpHeader = 20;
 constexpr size_t kUdpHeader = 8;
 constexpr uint8_t kUdp = 17;
@@ -198,21 +200,22 @@ void CaptureFile::Write(const CapturedDatagram& datagram) {
   if (Failed()) return;
   if (datagram.payload.size() > kLargestPayload) throw RunTimeError(desc::kDatagramTooLarge);
   block_.clear();
-  block_.resize(28);  // the block's fixed fields, filled by Append
+  block_.resize(kPacketBlockFields);  // filled by Append
   PutPacket(block_, datagram, identification_++);
-  Append(kDatagrams, datagram.direction, datagram.time_ns, block_.size() - 28, datagram.comment);
+  Append(kDatagrams, datagram.direction, datagram.time_ns, block_.size() - kPacketBlockFields,
+         datagram.comment);
 }
 
 void CaptureFile::WriteNote(int64_t time_ns, std::string_view comment) {
   if (Failed()) return;
   block_.clear();
-  block_.resize(28);
+  block_.resize(kPacketBlockFields);
   block_.insert(block_.end(), std::begin(kNoTags), std::end(kNoTags));
   Append(kNotes, CaptureDirection{0}, time_ns, sizeof kNoTags, comment);
 }
 
 // Completes the enhanced packet block in block_, whose packet of `packet_size` bytes
-// follows its 28 bytes of fixed fields, and writes it.
+// follows its fixed fields, and writes it.
 void CaptureFile::Append(uint32_t interface, CaptureDirection direction, int64_t time_ns,
                          size_t packet_size, std::string_view comment) {
   const uint64_t stamp = time_ns < 0 ? 0 : static_cast<uint64_t>(time_ns);
@@ -223,6 +226,7 @@ void CaptureFile::Append(uint32_t interface, CaptureDirection direction, int64_t
                             static_cast<uint32_t>(stamp),
                             static_cast<uint32_t>(packet_size),
                             static_cast<uint32_t>(packet_size)};
+  static_assert(sizeof fixed == kPacketBlockFields);
   std::memcpy(block_.data(), fixed, sizeof fixed);
   PadTo4(block_);
   if (direction != CaptureDirection{0}) {
