@@ -7,6 +7,8 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -26,7 +28,7 @@ class BenchFolder {
     if (mkdtemp(pattern) == nullptr) std::abort();
     path_ = pattern;
   }
-  ~BenchFolder() { std::system(("rm -rf '" + path_ + "'").c_str()); }
+  ~BenchFolder() { std::filesystem::remove_all(path_); }
   BenchFolder(const BenchFolder&) = delete;
   BenchFolder& operator=(const BenchFolder&) = delete;
   std::string operator/(const std::string& name) const { return path_ + "/" + name; }
