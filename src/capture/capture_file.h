@@ -6,10 +6,11 @@
 // UTF-8 (the packet comment Wireshark shows) go with it.
 //
 // The file holds a section header, two interfaces (nanosecond time stamps): "udp" with the
-// datagrams (link type IPv4) and "notes", and one enhanced packet block per datagram or note. Every
-// block goes to the file whole with one write() as it is written (nothing waits in a buffer of the
-// program), so a file cut off by a crash of the program or a full disk reads up to its last whole
-// packet.
+// datagrams (link type IPv4) and "notes"; then one enhanced packet block per datagram or
+// note. Every block goes to the file whole with one write() as it is written (nothing
+// waits in a buffer of the program), so a file cut off by a crash of the program or a full
+// disk reads up to its last whole packet. Blocks are not synced to the disk one by one: a
+// crash of the machine itself may lose the newest ones.
 //
 // A note with no datagram of its own (an answer that did not come) is a frame of its own on
 // the interface "notes", at the moment the caller gives: an empty exported PDU, which
