@@ -14,7 +14,7 @@
 #include "com_setting.h"
 #include "common/run_time_error.h"
 #include "logging/error_handler.h"
-#include "mainwindow/ui_support.h"
+#include "ui/ui_support.h"
 
 namespace ostrel {
 namespace {
