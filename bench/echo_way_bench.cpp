@@ -1,5 +1,5 @@
 // The cost of one successful reachability check to 127.0.0.1 through each of the check's
-// ways: CheckPing(host, 1) over an ICMP datagram socket, over a raw ICMP socket and
+// ways: a PingCheck of one try over an ICMP datagram socket, over a raw ICMP socket and
 // through the system's ping program. Each check opens its way afresh, as the send cycle's
 // check does. A way this process may not use is reported as such and skipped.
 //
@@ -10,6 +10,8 @@
 
 #include <time.h>
 
+#include <QCoreApplication>
+#include <QEventLoop>
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -19,8 +21,8 @@
 
 #include "transmission/echo_probe.h"
 #include "transmission/icmp_endpoint.h"
+#include "transmission/ping_check.h"
 #include "transmission/ping_program.h"
-#include "transmission/reachability.h"
 
 namespace ostrel {
 namespace {
@@ -57,9 +59,23 @@ std::vector<Way> Ways() {
   return ways;
 }
 
+// One check of 127.0.0.1 with one try, run to its end.
+bool CheckOnce(const EchoExchangeFactory& factory) {
+  PingCheck check(factory);
+  bool reachable = false;
+  QEventLoop loop;
+  QObject::connect(&check, &PingCheck::Finished, [&](bool result) {
+    reachable = result;
+    loop.quit();
+  });
+  check.Start("127.0.0.1", 1);
+  loop.exec();
+  return reachable;
+}
+
 void Measure(const Way& way, int checks) {
   // One check first: the first start of a program or socket pays for cold caches.
-  if (!CheckPing("127.0.0.1", 1, way.factory)) {
+  if (!CheckOnce(way.factory)) {
     std::printf("%-22s not usable by this process (the check fails)\n", way.name);
     return;
   }
@@ -67,7 +83,7 @@ void Measure(const Way& way, int checks) {
   int failed = 0;
   for (int i = 0; i < checks; ++i) {
     const double start = NowMs();
-    const bool ok = CheckPing("127.0.0.1", 1, way.factory);
+    const bool ok = CheckOnce(way.factory);
     const double took = NowMs() - start;
     if (ok) {
       times.push_back(took);
@@ -89,6 +105,7 @@ void Measure(const Way& way, int checks) {
 }  // namespace ostrel
 
 int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
   const int checks = argc > 1 ? std::max(1, std::atoi(argv[1])) : 50;
   for (const auto& way : ostrel::Ways()) ostrel::Measure(way, checks);
   return 0;

@@ -12,7 +12,7 @@
 
 #include "cycle_bench_support.h"
 #include "support/delaying_peer.h"
-#include "transmission/statistics.h"
+#include "statistics/statistics.h"
 
 using namespace ostrel;
 using namespace ostrel::bench;

@@ -33,6 +33,7 @@
 
 #include "common/display_text.h"
 #include "common/run_time_error.h"
+#include "common/text_scan.h"
 #include "common/tool_kind.h"
 #include "fuzz_support.h"
 #include "logging/operation_log.h"

@@ -26,4 +26,4 @@ import -window "$window" "$out"
 echo "wrote $out"
 
 # The statistics window, drawn by its own program after real cycles (about 15 s).
-QT_QPA_PLATFORM=offscreen "${OSTREL_BUILD:-build}/tests/mainwindow/statistics_screenshot" "$statistics_out"
+QT_QPA_PLATFORM=offscreen "${OSTREL_BUILD:-build}/tests/statistics/statistics_screenshot" "$statistics_out"

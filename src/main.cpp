@@ -2,7 +2,7 @@
 
 #include <QApplication>
 
-#include "mainwindow/ui_support.h"
+#include "ui/ui_support.h"
 #include "startup/startup_sequence.h"
 
 int main(int argc, char* argv[]) {

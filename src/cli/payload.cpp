@@ -1,5 +1,8 @@
 #include "payload.h"
 
+#include <algorithm>
+
+#include "common/text_scan.h"
 #include "memory_grid.h"
 #include "senddata/byte_grid.h"
 #include "senddata/send_data_file.h"
@@ -7,7 +10,8 @@
 namespace ostrel {
 namespace {
 
-bool IsBlank(char ch) { return ch == ' ' || ch == '\t' || ch == '\r' || ch == '\n'; }
+// Blanks and line breaks separate the tokens.
+bool IsSeparator(char ch) { return IsBlank(ch) || ch == '\r' || ch == '\n'; }
 
 PayloadResult Failed(std::string error) { return {{}, std::move(error)}; }
 
@@ -17,25 +21,27 @@ PayloadResult ParseHexPayload(std::string_view text) {
   PayloadResult result;
   std::size_t i = 0;
   while (i < text.size()) {
-    if (IsBlank(text[i])) {
+    if (IsSeparator(text[i])) {
       ++i;
       continue;
     }
     std::size_t end = i;
-    while (end < text.size() && !IsBlank(text[end])) ++end;
+    while (end < text.size() && !IsSeparator(text[end])) ++end;
     const std::string_view token = text.substr(i, end - i);
     i = end;
     std::string_view digits = token;
     if (digits.size() >= 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X'))
       digits.remove_prefix(2);
-    // The digits a grid cell takes: hexadecimal, either case.
-    if (!ReadableCellValue(digits))
+    if (digits.empty() ||
+        !std::all_of(digits.begin(), digits.end(), [](char c) { return HexDigitValue(c) >= 0; }))
       return Failed("\"" + std::string(token) + "\" は16進数のバイトではありません。");
     if (digits.size() > 2 && digits.size() % 2 != 0)
       return Failed("\"" + std::string(token) + "\" の桁数が奇数です。");
+    // One or two digits are one byte, as the byte editor reads them; a longer run is a
+    // byte for each pair.
     const std::size_t step = digits.size() == 1 ? 1 : 2;
     for (std::size_t k = 0; k < digits.size(); k += step)
-      result.bytes.push_back(static_cast<uint8_t>(*ReadableCellValue(digits.substr(k, step))));
+      result.bytes.push_back(*ByteTextValue(digits.substr(k, step)));
     if (result.bytes.size() > kGridByteCapacity)
       return Failed("送信データは " + std::to_string(kGridByteCapacity) + " バイトまでです。");
   }

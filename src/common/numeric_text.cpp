@@ -5,19 +5,12 @@
 #include <string>
 
 #include "run_time_error.h"
+#include "text_scan.h"
 
 namespace ostrel {
 namespace {
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
-int HexDigitValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
 
 // A numeric text taken apart. A decimal text is ±digits × 10^exponent with the point
 // after the first `int_length` digits (commas dropped). A hexadecimal text is the 32-bit
@@ -38,12 +31,6 @@ struct ParsedNumber {
 
 // Exponents beyond this are saturated; any value so far out is 0 or an overflow anyway.
 constexpr int64_t kExponentLimit = 1'000'000'000;
-
-std::string_view TrimBlanks(std::string_view text) {
-  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
-  return text;
-}
 
 std::optional<ParsedNumber> ParseHex(std::string_view text) {
   if (text.empty()) return std::nullopt;

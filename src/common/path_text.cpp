@@ -13,4 +13,6 @@ std::string GetFolderPath(const std::string& path) {
   return path.substr(0, pos);
 }
 
+bool IsHiddenName(std::string_view name) { return name.starts_with('.'); }
+
 }  // namespace ostrel

@@ -2,6 +2,7 @@
 // Path texts. The program builds paths by appending names to folder texts.
 
 #include <string>
+#include <string_view>
 
 namespace ostrel {
 
@@ -16,5 +17,8 @@ std::string AddBackslash(const std::string& path);
 // empty path and for a path without separator. "/data/a.bin" gives "/data", "/a.bin"
 // gives "" and "a.bin" gives "".
 std::string GetFolderPath(const std::string& path);
+
+// A hidden name is a file or folder name (not a path) that begins with a dot.
+bool IsHiddenName(std::string_view name);
 
 }  // namespace ostrel

@@ -2,15 +2,18 @@
 
 #include <sys/stat.h>
 
+#include "common/path_text.h"
+
 namespace ostrel {
 
 mode_t SharedGroupBits(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  const std::string folder = slash == std::string::npos ? "."
-                             : slash == 0               ? "/"
-                                                        : path.substr(0, slash);
+  // A name without folder is in the current one; a name right under the root has none.
+  const std::string parent = GetFolderPath(path);
+  const char* folder = !parent.empty()                    ? parent.c_str()
+                       : path.starts_with(kPathSeparator) ? "/"
+                                                          : ".";
   struct stat st {};
-  if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || !(st.st_mode & S_ISGID)) return 0;
+  if (stat(folder, &st) != 0 || !S_ISDIR(st.st_mode) || !(st.st_mode & S_ISGID)) return 0;
   return st.st_mode & (S_IRGRP | S_IWGRP);
 }
 

@@ -30,4 +30,20 @@ bool RunHandled(std::string_view tag, Body&& body) noexcept {
   return false;
 }
 
+// The same, with the procedure's own clean-up: `clean_up(error)` runs after the line for
+// an error of the standard kind. Any other error gets the line only.
+template <typename Body, typename CleanUp>
+bool RunHandled(std::string_view tag, Body&& body, CleanUp&& clean_up) noexcept {
+  try {
+    body();
+    return true;
+  } catch (const std::exception& error) {
+    LogError(tag, error);
+    clean_up(error);
+  } catch (...) {
+    LogErrorText(tag, "");
+  }
+  return false;
+}
+
 }  // namespace ostrel

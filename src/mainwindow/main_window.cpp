@@ -16,7 +16,7 @@
 
 #include "common/display_text.h"
 #include "common/timer.h"
-#include "ctrl_led.h"
+#include "ui/ctrl_led.h"
 #include "logging/error_handler.h"
 #include "senddata/byte_editor_dialog.h"
 #include "senddata/byte_grid.h"
@@ -25,11 +25,11 @@
 #include "senddata/send_data_file.h"
 #include "settings/com_setting_dialog.h"
 #include "startup/working_folders.h"
-#include "statistics_window.h"
+#include "statistics/statistics_window.h"
 #include "transmission/ping_check.h"
 #include "transmission/socket_control.h"
-#include "transmission/statistics.h"
-#include "ui_support.h"
+#include "statistics/statistics.h"
+#include "ui/ui_support.h"
 
 namespace ostrel {
 namespace {

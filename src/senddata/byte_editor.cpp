@@ -2,18 +2,12 @@
 
 #include "common/display_text.h"
 #include "common/run_time_error.h"
+#include "common/text_scan.h"
 #include "grid_control.h"
 #include "logging/error_handler.h"
 
 namespace ostrel {
 namespace {
-
-int HexDigitValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
 
 bool IsUtf8Continuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
 
@@ -46,17 +40,6 @@ std::string UpperCase(std::string_view text) {
 bool BitOf(int value, int index) { return ((value >> index) & 1) != 0; }
 
 }  // namespace
-
-std::optional<uint8_t> ByteTextValue(std::string_view text) {
-  if (text.empty() || text.size() > 2) return std::nullopt;
-  int value = 0;
-  for (char c : text) {
-    const int digit = HexDigitValue(c);
-    if (digit < 0) return std::nullopt;
-    value = value * 16 + digit;
-  }
-  return static_cast<uint8_t>(value);
-}
 
 void ByteEditor::SetText(std::string_view text) {
   const std::string_view kept = FirstChars(text, kInputDataMaxLength);

@@ -47,10 +47,6 @@ struct ByteEditorState {
   bool operator==(const ByteEditorState&) const = default;
 };
 
-// The value of a byte text: one or two hexadecimal digits in either case give 0..255;
-// anything else (empty, longer, a blank, a sign, a non-ASCII character) gives nothing.
-std::optional<uint8_t> ByteTextValue(std::string_view text);
-
 class ByteEditor {
  public:
   const ByteEditorState& State() const { return state_; }

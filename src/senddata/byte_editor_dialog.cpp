@@ -12,7 +12,7 @@
 #include "common/run_time_error.h"
 #include "grid_control.h"
 #include "logging/error_handler.h"
-#include "mainwindow/ui_support.h"
+#include "ui/ui_support.h"
 
 namespace ostrel {
 namespace {

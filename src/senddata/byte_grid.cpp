@@ -7,25 +7,11 @@
 
 #include "common/display_text.h"
 #include "common/run_time_error.h"
+#include "common/text_scan.h"
 #include "logging/error_handler.h"
 
 namespace ostrel {
 namespace {
-
-// The value of every character as a hex digit, -1 for a character that is none: a look-up
-// without branches, as the digits of a payload follow no pattern a branch could learn.
-constexpr std::array<int8_t, 256> kHexDigitValues = [] {
-  std::array<int8_t, 256> values{};
-  values.fill(-1);
-  for (int d = 0; d < 10; ++d) values['0' + d] = static_cast<int8_t>(d);
-  for (int d = 0; d < 6; ++d) {
-    values['A' + d] = static_cast<int8_t>(10 + d);
-    values['a' + d] = static_cast<int8_t>(10 + d);
-  }
-  return values;
-}();
-
-int HexDigitValue(char ch) { return kHexDigitValues[static_cast<unsigned char>(ch)]; }
 
 // Data columns of a grid; a grid without any has no place for bytes.
 int DataCols(const GridControl& grid) {

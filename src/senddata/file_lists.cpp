@@ -6,14 +6,13 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "common/path_text.h"
 #include "common/run_time_error.h"
 
 namespace ostrel {
 namespace {
 
 namespace fs = std::filesystem;
-
-bool IsHiddenName(const std::string& name) { return name.empty() || name.front() == '.'; }
 
 // True when `path` is `folder` or lies below it.
 bool IsAtOrBelow(const std::string& path, const std::string& folder) {

@@ -15,7 +15,7 @@
 #include "common/run_time_error.h"
 #include "file_lists.h"
 #include "logging/error_handler.h"
-#include "mainwindow/ui_support.h"
+#include "ui/ui_support.h"
 
 namespace ostrel {
 namespace {

@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "byte_grid.h"
+#include "common/path_text.h"
 #include "common/run_time_error.h"
 #include "logging/error_handler.h"
 
@@ -95,8 +96,6 @@ bool IsRegularFile(const std::string& path) {
   struct stat st {};
   return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
-
-bool IsHiddenName(std::string_view name) { return !name.empty() && name.front() == '.'; }
 
 // Bytes of the UTF-8 character starting at text[i], so '?' stands for one character of a
 // Japanese name rather than one byte of it.

@@ -5,6 +5,7 @@
 
 #include "common/numeric_text.h"
 #include "common/run_time_error.h"
+#include "common/text_scan.h"
 #include "common/tool_kind.h"
 #include "ini_file.h"
 #include "validators.h"
@@ -37,14 +38,6 @@ constexpr std::array<TextSetting, 4> kTextSettings{{
 
 std::string Read(const SettingKey& key, const std::string& file) {
   return ReadIni(key.section, key.key, file);
-}
-
-// Leading and trailing spaces removed; tabs are kept, as the operator typed them.
-std::string TrimSpaces(std::string_view text) {
-  const std::size_t first = text.find_first_not_of(' ');
-  if (first == std::string_view::npos) return {};
-  const std::size_t last = text.find_last_not_of(' ');
-  return std::string(text.substr(first, last - first + 1));
 }
 
 // The send period in `intUnit`; an invalid one gives `message`, CR LF and the limits
@@ -103,7 +96,8 @@ bool WriteChanges(const ComSettingTexts& texts, const std::string& strIniFile) {
     blnChanged = true;
   };
   for (const TextSetting& setting : kTextSettings) {
-    store(setting.key, TrimSpaces(texts.*setting.text));
+    // Leading and trailing spaces removed; tabs are kept, as the operator typed them.
+    store(setting.key, std::string(TrimSpaces(texts.*setting.text)));
   }
   store(kTimeUnitKey, std::to_string(texts.intTimeUnit));
   return blnChanged;

@@ -14,7 +14,7 @@
 #include "com_setting.h"
 #include "common/run_time_error.h"
 #include "logging/error_handler.h"
-#include "mainwindow/ui_support.h"
+#include "ui/ui_support.h"
 
 namespace ostrel {
 namespace {
@@ -130,29 +130,33 @@ void ComSettingDialog::Form_Load() {
 }
 
 void ComSettingDialog::cmdApply_Click() {
-  RunHandled("cmdApply_Click", [&] {
-    const ComSettingTexts texts{txtSrcPort_->text().toStdString(), txtDestIP_->text().toStdString(),
-                                txtDestPort_->text().toStdString(),
-                                txtSendInterval_->text().toStdString(),
-                                cboTimeUnit_->currentIndex()};
-    if (const auto failure = CheckApply(texts)) {
-      ShowFailure(*failure);
-      return;
-    }
-    bool blnChanged = false;
-    try {
-      blnChanged = WriteChanges(texts, ini_file_);
-    } catch (const std::exception& error) {
-      // The operator must not be told of a change that did not happen. The dialog stays
-      // open with the typed texts, so the operator can mend the file and try again.
-      ShowMessage(this, std::string(com_setting_msg::kWriteFailed) + "\r\n" + DescriptionOf(error),
-                  MsgIcon::Critical);
-      LogError("cmdApply_Click", error);
-      return;
-    }
-    if (blnChanged) ShowMessage(this, com_setting_msg::kChanged, MsgIcon::Information);
-    CloseByButton();
-  });
+  bool writing = false;
+  RunHandled(
+      "cmdApply_Click",
+      [&] {
+        const ComSettingTexts texts{
+            txtSrcPort_->text().toStdString(), txtDestIP_->text().toStdString(),
+            txtDestPort_->text().toStdString(), txtSendInterval_->text().toStdString(),
+            cboTimeUnit_->currentIndex()};
+        if (const auto failure = CheckApply(texts)) {
+          ShowFailure(*failure);
+          return;
+        }
+        writing = true;
+        const bool blnChanged = WriteChanges(texts, ini_file_);
+        writing = false;
+        if (blnChanged) ShowMessage(this, com_setting_msg::kChanged, MsgIcon::Information);
+        CloseByButton();
+      },
+      [&](const std::exception& error) {
+        // The operator must not be told of a change that did not happen. The dialog stays
+        // open with the typed texts, so the operator can mend the file and try again.
+        if (writing) {
+          ShowMessage(this,
+                      std::string(com_setting_msg::kWriteFailed) + "\r\n" + DescriptionOf(error),
+                      MsgIcon::Critical);
+        }
+      });
 }
 
 void ComSettingDialog::cmdCancel_Click() {

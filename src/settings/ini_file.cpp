@@ -15,6 +15,7 @@
 #include "common/atomic_file.h"
 #include "common/cp932.h"
 #include "common/run_time_error.h"
+#include "common/text_scan.h"
 
 // The file is handled as raw code-page-932 bytes. Only the names and values passed in
 // and out are converted; every byte of a line we do not touch is copied through as is.
@@ -23,19 +24,11 @@ namespace ostrel {
 namespace {
 
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
-constexpr std::size_t kMaxValueBytes = 255;
+constexpr int kMaxValueBytes = 255;
 // A settings file holds a few hundred bytes. Reads look at its first MiB only, so that a
 // huge or runaway file costs bounded time and memory on each of the start-up's reads;
 // keys beyond that count as missing. Writes still keep every byte of the file.
 constexpr std::size_t kMaxReadBytes = std::size_t{1} << 20;
-
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
-  while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
-  return s;
-}
 
 char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
@@ -88,7 +81,7 @@ std::optional<std::string_view> SectionName(std::string_view text) {
     i += IsCp932LeadByte(static_cast<unsigned char>(text[i])) ? 2 : 1;
   }
   if (i >= text.size()) return std::nullopt;
-  return Trim(text.substr(start, i - start));
+  return TrimBlanks(text.substr(start, i - start));
 }
 
 struct KeyLine {
@@ -100,7 +93,7 @@ struct KeyLine {
 std::optional<KeyLine> ParseKeyLine(std::string_view text) {
   std::size_t eq = text.find('=');
   if (eq == std::string_view::npos) return std::nullopt;
-  return KeyLine{Trim(text.substr(0, eq)), Trim(text.substr(eq + 1))};
+  return KeyLine{TrimBlanks(text.substr(0, eq)), TrimBlanks(text.substr(eq + 1))};
 }
 
 // Where the wanted section and key are, found in one pass that keeps only these lines,
@@ -124,7 +117,7 @@ Location Locate(std::string_view bytes, std::string_view section, std::string_vi
       continue;
     }
     if (!loc.section) continue;
-    if (!Trim(text).empty()) loc.last_filled = line;
+    if (!TrimBlanks(text).empty()) loc.last_filled = line;
     if (loc.key) continue;
     if (auto parsed = ParseKeyLine(text); parsed && SameName(parsed->key, key)) {
       loc.key = line;
@@ -227,13 +220,14 @@ std::string ReadIni(std::string_view section, std::string_view key, const std::s
     if (ReadRegularFile(file, bytes, kMaxReadBytes) != 0) return "";
     // A line cut by the bound would give a cut value: it counts as beyond the bound.
     if (bytes.size() == kMaxReadBytes) bytes.resize(bytes.rfind('\n') + 1);
-    const std::string ansi_section = Utf8ToCp932(Trim(section));
-    const std::string ansi_key = Utf8ToCp932(Trim(key));
+    const std::string ansi_section = Utf8ToCp932(TrimBlanks(section));
+    const std::string ansi_key = Utf8ToCp932(TrimBlanks(key));
     Location loc = Locate(bytes, ansi_section, ansi_key);
     if (!loc.key) return "";
-    std::string_view value = Unquote(loc.key_line.value);
-    value = Trim(value.substr(0, Cp932PrefixLength(value, kMaxValueBytes)));
-    return Cp932ToUtf8(value);
+    // The value arrives in a buffer of 255 bytes and the terminating NUL.
+    const std::string value =
+        GetAnsiLeftString(Cp932ToUtf8(Unquote(loc.key_line.value)), kMaxValueBytes);
+    return std::string(TrimBlanks(value));
   } catch (...) {
     return "";
   }
@@ -241,8 +235,8 @@ std::string ReadIni(std::string_view section, std::string_view key, const std::s
 
 void WriteIni(std::string_view section, std::string_view key, const std::string& file,
               std::string_view value) {
-  section = Trim(section);
-  key = Trim(key);
+  section = TrimBlanks(section);
+  key = TrimBlanks(key);
   // A name or value that would end its line, or open a section where a key was meant,
   // could not be read back as written.
   if (section.find(']') != std::string_view::npos || HasLineBreakOrNul(section) || key.empty() ||

@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -22,13 +21,6 @@ std::string LockFolder() {
 }
 
 }  // namespace
-
-std::string ExecutablePath() {
-  char buffer[PATH_MAX + 1];
-  const ssize_t n = readlink("/proc/self/exe", buffer, PATH_MAX);
-  // A path that fills the buffer may have been cut: no path rather than a wrong one.
-  return n > 0 && n < PATH_MAX ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
-}
 
 InstanceLock::InstanceLock(const std::string& exe_path) {
   // One lock per executable path and user; the name is a hash, the path may hold anything.

@@ -27,7 +27,4 @@ class InstanceLock {
   int fd_ = -1;
 };
 
-// The path of the running executable, links resolved; empty when it cannot be read.
-std::string ExecutablePath();
-
 }  // namespace ostrel

@@ -6,10 +6,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <memory>
 
 #include "common/path_text.h"
-#include "instance_lock.h"
 #include "common/run_time_error.h"
 #include "logging/error_handler.h"
 #include "logging/operation_log.h"
@@ -33,6 +33,13 @@ std::string RealProgramFolder() {
 }
 
 }  // namespace
+
+std::string ExecutablePath() {
+  char buffer[PATH_MAX + 1];
+  const ssize_t n = readlink("/proc/self/exe", buffer, PATH_MAX);
+  // A path that fills the buffer may have been cut: no path rather than a wrong one.
+  return n > 0 && n < PATH_MAX ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
+}
 
 std::string ProgramFolder() {
   return g_program_folder_override.empty() ? RealProgramFolder() : g_program_folder_override;

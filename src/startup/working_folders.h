@@ -36,6 +36,9 @@ void MakeFolder(const std::string& path);
 // False; True otherwise.
 bool ClearFolder(const std::string& path, uint8_t flag);
 
+// The path of the running executable, links resolved; empty when it cannot be read.
+std::string ExecutablePath();
+
 // The folder of the running executable (links resolved), without a trailing separator
 // except at the root "/". Tests may replace it; an empty override restores the real one.
 std::string ProgramFolder();

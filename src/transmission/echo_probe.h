@@ -1,6 +1,6 @@
 #pragma once
-// One ICMP echo exchange with one IPv4 address, shared by the blocking PingHost and the
-// event-driven PingCheck. EchoExchange is what both wait on: a descriptor that becomes
+// One ICMP echo exchange with one IPv4 address, made by each try of PingCheck.
+// EchoExchange is what the check waits on: a descriptor that becomes
 // readable when something may have happened. EchoProbe is the exchange over an ICMP
 // socket, the one place that builds an echo request and recognises its reply; the system's
 // ping program is the other kind (ping_program.h). The waiting itself is the caller's

@@ -1,10 +1,11 @@
 #pragma once
-// The reachability check driven by the event loop: CheckPing's question (one echo
-// request of 300 ms per try, up to `tries` tries, true at the first reply) asked with a
-// socket notifier and a timer instead of a blocking wait, so the window keeps running
-// (the clock ticks, clicks are served) while the destination is silent.
+// The reachability check, driven by the event loop: one echo request of 300 ms per try,
+// up to `tries` tries, true at the first reply; asked with a socket notifier and a timer
+// instead of a blocking wait, so the window keeps running (the clock ticks, clicks are
+// served) while the destination is silent. Nothing is logged, shown or thrown: every
+// failure (no address, no way to ping, a failed send, no reply) is a plain false.
 //
-// Each try is a PingHost(host, 300, 1) of its own: the host is resolved again and a fresh
+// Each try stands on its own: the host is resolved again and a fresh
 // exchange (an ICMP socket, or a run of the ping program) is made, and ended before the
 // next try. Resolving a name may block the
 // thread briefly (getaddrinfo); a dotted address never does.

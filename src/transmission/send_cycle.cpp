@@ -22,7 +22,7 @@ constexpr const char* kNoSendData = "送信データがありません。";
 constexpr int16_t kLedOff = 0;
 constexpr int16_t kLedGreen = 1;
 constexpr int16_t kLedRed = 2;
-constexpr uint8_t kPingTries = 2;  // PingHost calls per reachability check
+constexpr uint8_t kPingTries = 2;  // tries per reachability check
 
 // Adds 1 to a 16-bit counter, raising the overflow error at its top.
 void Add1(int16_t& counter) {
@@ -261,9 +261,10 @@ void SendCycle::cmdSendData_Click() {
   RunHandled("cmdSendData_Click", [&] {
     SendUdpData();
     if (abandoned_) return;
-    if (periodic_) {
+    // Periodic sending is on while the send timer runs: a press never arrives during a
+    // timed cycle (it waits for the cycle's end), so the timer is never found paused here.
+    if (tmrSend_.Enabled()) {
       tmrSend_.SetEnabled(false);
-      periodic_ = false;
       if (view_.SendButtonCaption() == kCaptionStop) view_.SetSendButtonCaption(kCaptionSend);
       view_.SetSendLed(kLedOff);
     } else {
@@ -283,7 +284,6 @@ void SendCycle::cmdSendData_Click() {
           break;
       }
       tmrSend_.SetEnabled(true);
-      periodic_ = true;
       if (view_.SendButtonCaption() == kCaptionSend) view_.SetSendButtonCaption(kCaptionStop);
     }
   });
@@ -304,15 +304,16 @@ void SendCycle::tmrSend_Timer() {
     } else if (loop_) {
       return;  // a tick during a cycle starts none
     }
+    // The timer pauses while its cycle runs; whether it was running says whether to go on.
+    const bool periodic = tmrSend_.Enabled();
     tmrSend_.SetEnabled(false);
     const bool ok = SendUdpData();
     if (abandoned_) return;
     if (ok) {
       // The period is measured from the end of the cycle.
-      if (periodic_) tmrSend_.SetEnabled(true);
+      if (periodic) tmrSend_.SetEnabled(true);
     } else {
-      // A run-time error stops periodic sending, and the button says so.
-      periodic_ = false;
+      // A run-time error stops periodic sending (the timer stays off), and the button says so.
       if (view_.SendButtonCaption() == kCaptionStop) view_.SetSendButtonCaption(kCaptionSend);
     }
   });

@@ -89,7 +89,6 @@ class SendCycle : public QObject {
   void SetObserver(SendCycleObserver* observer) { observer_ = observer; }
 
   bool CycleRunning() const { return loop_ != nullptr; }
-  bool PeriodicSending() const { return periodic_; }
 
   // State shared by all cycles.
   int16_t intPingFailCount = 0;
@@ -136,7 +135,6 @@ class SendCycle : public QObject {
   bool failed_ = false;
   bool abandoned_ = false;
 
-  bool periodic_ = false;
   bool pending_press_ = false;
 
   SendCycleObserver* observer_ = nullptr;

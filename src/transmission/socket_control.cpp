@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <utility>
 
+#include "common/host_address.h"
 #include "common/run_time_error.h"
 
 namespace ostrel {
@@ -21,30 +22,11 @@ constexpr int32_t kMaxPort = 65535;
 
 bool IsPort(int32_t port) { return port >= 0 && port <= kMaxPort; }
 
-// The IPv4 address of `host` in host byte order: dotted text as it stands, else the first
-// IPv4 address the resolver gives. Raises RunTimeError(desc::kHostNotFound).
+// The IPv4 address of `host` in host byte order. Raises RunTimeError(desc::kHostNotFound).
 quint32 ResolveIpv4(const std::string& host) {
-  in_addr dotted{};
-  if (inet_pton(AF_INET, host.c_str(), &dotted) == 1) return ntohl(dotted.s_addr);
-
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_DGRAM;
-  addrinfo* found = nullptr;
-  if (host.empty() || getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0) {
-    throw RunTimeError(desc::kHostNotFound);
-  }
-  quint32 address = 0;
-  bool have = false;
-  for (const addrinfo* entry = found; entry != nullptr && !have; entry = entry->ai_next) {
-    if (entry->ai_family == AF_INET && entry->ai_addr != nullptr) {
-      address = ntohl(reinterpret_cast<const sockaddr_in*>(entry->ai_addr)->sin_addr.s_addr);
-      have = true;
-    }
-  }
-  freeaddrinfo(found);
-  if (!have) throw RunTimeError(desc::kHostNotFound);
-  return address;
+  const std::optional<in_addr> address = ResolveHostAddress(host);
+  if (!address) throw RunTimeError(desc::kHostNotFound);
+  return ntohl(address->s_addr);
 }
 
 // The description of a failed bind or send, from its errno.

@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -17,10 +18,11 @@
 
 #include "common/timer.h"
 #include "logging/operation_log.h"
-#include "mainwindow/ctrl_led.h"
-#include "mainwindow/ui_support.h"
+#include "ui/ctrl_led.h"
+#include "ui/ui_support.h"
 #include "senddata/flex_grid.h"
 #include "settings/com_setting_dialog.h"
+#include "statistics/statistics_window.h"
 #include "startup/working_folders.h"
 #include "support/fake_message_box.h"
 #include "support/test_support.h"
@@ -251,6 +253,38 @@ TEST_F(MainWindowTest, ReadSettingRefusedTimerIntervalShowsTheCriticalFailure) {
   EXPECT_EQ(boxes_.shown[0].icon, MsgIcon::Critical);
   EXPECT_EQ(Log(), std::vector<std::string>{"プロパティの値が無効です。(ReadSetting)"});
   EXPECT_EQ(window_.tmrRcvAns()->Interval(), 0);
+}
+
+TEST_F(MainWindowTest, StatisticsMenuOpensOneModelessWindowThatCountsFromTheStart) {
+  MainWindow& main_window = window_;
+  main_window.EnableStatistics();
+  main_window.EnableStatistics();
+  const auto menus = main_window.menuBar()->actions();
+  ASSERT_EQ(menus.size(), 2);
+  EXPECT_EQ(menus[0]->text(), "設定");
+  EXPECT_EQ(menus[1]->text(), "表示");
+  ASSERT_EQ(menus[1]->menu()->actions().size(), 1);
+  EXPECT_EQ(menus[1]->menu()->actions()[0], main_window.Statistics());
+  EXPECT_EQ(main_window.Statistics()->text(), "統計");
+
+  // Counted before the window was ever opened: an empty datagram answers nothing.
+  main_window.sendCycle()->wscSend_DataArrival(0);
+  EXPECT_EQ(main_window.frmStatistics(), nullptr);
+  main_window.Statistics()->trigger();
+  StatisticsWindow* window = main_window.frmStatistics();
+  ASSERT_NE(window, nullptr);
+  EXPECT_TRUE(window->isVisible());
+  EXPECT_EQ(window->windowTitle(), "統計");
+  EXPECT_EQ(window->windowModality(), Qt::NonModal);
+  EXPECT_EQ(window->FigureValue("Unsolicited")->text(), "1");
+  EXPECT_EQ(window->FigureValue("Transmissions")->text(), "0");
+  EXPECT_EQ(window->FigureValue("AnswerRatio")->text(), "--");
+  EXPECT_EQ(window->FigureValue("Rtt95")->text(), "--");
+  window->close();
+  main_window.Statistics()->trigger();
+  EXPECT_EQ(main_window.frmStatistics(), window) << "one instance";
+  EXPECT_TRUE(window->isVisible());
+  EXPECT_TRUE(main_window.isEnabled()) << "the main window stays usable";
 }
 
 }  // namespace

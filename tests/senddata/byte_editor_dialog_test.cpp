@@ -19,7 +19,7 @@
 #include "common/display_text.h"
 #include "common/tool_kind.h"
 #include "logging/operation_log.h"
-#include "mainwindow/ui_support.h"
+#include "ui/ui_support.h"
 #include "senddata/flex_grid.h"
 #include "support/test_support.h"
 

@@ -10,6 +10,7 @@
 
 #include "common/display_text.h"
 #include "common/run_time_error.h"
+#include "common/text_scan.h"
 #include "common/tool_kind.h"
 #include "logging/operation_log.h"
 #include "senddata/fake_grid.h"

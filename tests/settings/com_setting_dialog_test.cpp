@@ -21,7 +21,7 @@
 #include "common/run_time_error.h"
 #include "common/tool_kind.h"
 #include "logging/operation_log.h"
-#include "mainwindow/ui_support.h"
+#include "ui/ui_support.h"
 #include "settings/com_setting.h"
 #include "support/fake_message_box.h"
 #include "support/test_support.h"

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "mainwindow/ui_support.h"
+#include "ui/ui_support.h"
 
 namespace ostrel::test {
 

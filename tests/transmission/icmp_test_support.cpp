@@ -5,11 +5,30 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QTest>
 #include <cerrno>
 #include <cstdlib>
 #include <deque>
 
 namespace ostrel::test {
+
+Outcome RunCheck(PingCheck& check, const std::string& host, uint8_t tries) {
+  QSignalSpy spy(&check, &PingCheck::Finished);
+  QElapsedTimer clock;
+  clock.start();
+  check.Start(host, tries);
+  EXPECT_EQ(spy.count(), 0) << "Finished inside Start";
+  spy.wait(10000);
+  Outcome outcome{static_cast<int>(spy.count()), false, clock.elapsed()};
+  QTest::qWait(20);  // a second Finished would show up here
+  outcome.finished = static_cast<int>(spy.count());
+  if (outcome.finished > 0) outcome.reachable = spy.at(0).at(0).toBool();
+  return outcome;
+}
 namespace {
 
 class FakeEndpoint final : public IcmpEndpoint {

@@ -2,12 +2,34 @@
 // Test helpers for the reachability check: a scripted ICMP endpoint, and network
 // namespaces of the test's own (a host that ignores echo requests, without root nothing).
 
+#include <QtGlobal>
+#include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "transmission/icmp_endpoint.h"
+#include "transmission/ping_check.h"
 
 namespace ostrel::test {
+
+// What a PingCheck run to its end gave.
+struct Outcome {
+  int finished = 0;  // Finished signals seen
+  bool reachable = false;
+  qint64 elapsed_ms = 0;
+};
+
+// Starts `check` on `host` with `tries` tries and runs the event loop until it finishes
+// (and a little longer, where a second Finished would show up).
+Outcome RunCheck(PingCheck& check, const std::string& host, uint8_t tries);
+
+// The result of a whole check of `host` over exchanges or endpoints from `factory`.
+template <typename Factory>
+bool Reachable(const std::string& host, uint8_t tries, Factory factory) {
+  PingCheck check(std::move(factory));
+  return RunCheck(check, host, tries).reachable;
+}
 
 // What the scripted network answers to each echo request.
 enum class Answer { kSilence, kEchoReply, kFromOtherAddress, kOtherIdentifier, kOwnRequest };

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -14,27 +13,9 @@ namespace {
 
 using test::Answer;
 using test::FakeIcmp;
+using test::Outcome;
+using test::RunCheck;
 using test::TestNamespace;
-
-struct Outcome {
-  int finished = 0;  // Finished signals seen
-  bool reachable = false;
-  qint64 elapsed_ms = 0;
-};
-
-Outcome RunCheck(PingCheck& check, const std::string& host, uint8_t tries) {
-  QSignalSpy spy(&check, &PingCheck::Finished);
-  QElapsedTimer clock;
-  clock.start();
-  check.Start(host, tries);
-  EXPECT_EQ(spy.count(), 0) << "Finished inside Start";
-  spy.wait(10000);
-  Outcome outcome{static_cast<int>(spy.count()), false, clock.elapsed()};
-  QTest::qWait(20);  // a second Finished would show up here
-  outcome.finished = static_cast<int>(spy.count());
-  if (outcome.finished > 0) outcome.reachable = spy.at(0).at(0).toBool();
-  return outcome;
-}
 
 TEST(PingCheck, AnswersAsCheckPingWouldWithoutBlocking) {
   struct Case {

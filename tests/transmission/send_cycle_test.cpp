@@ -369,7 +369,7 @@ TEST_F(SendCycleTest, SecondsCountTicksAndCycleOnEveryIntervalPlusOneTick) {
   settings_.intSendIntervalUnit = 1;
   settings_.lngSendInterval = 2;
   cycle_.cmdSendData_Click();
-  tmrSend_.SetEnabled(false);  // ticks are driven by hand below
+  tmrSend_.SetInterval(60000);  // no tick of its own: ticks are driven by hand below
   std::vector<int> cycles_on;
   for (int tick = 1; tick <= 7; ++tick) {
     const auto before = peer_.Received().size();
@@ -412,10 +412,9 @@ TEST_F(SendCycleTest, TimedCycleErrorStopsPeriodicSendingAndResetsTheCaption) {
   settings_.lngSendInterval = 2000;
   settings_.intCommonSendRetry = 1;
   cycle_.cmdSendData_Click();
-  ASSERT_TRUE(cycle_.PeriodicSending());
+  ASSERT_TRUE(tmrSend_.Enabled());
   view_.grid.clear();  // the next cycle fails
   cycle_.tmrSend_Timer();
-  EXPECT_FALSE(cycle_.PeriodicSending());
   EXPECT_FALSE(tmrSend_.Enabled());
   EXPECT_EQ(view_.caption, "送信");
 }
@@ -438,7 +437,6 @@ TEST_F(SendCycleTest, StopPressedWhileATimedCycleWaitsStopsAfterOneMoreCycle) {
   ASSERT_TRUE(QTest::qWaitFor([&] { return view_.caption == "送信"; }, 5000));
   ASSERT_TRUE(QTest::qWaitFor([&] { return !cycle_.CycleRunning(); }, 5000));
   EXPECT_EQ(peer_.Received().size() - before, 2u) << "the timed cycle and the press's cycle";
-  EXPECT_FALSE(cycle_.PeriodicSending());
   EXPECT_FALSE(tmrSend_.Enabled());
   EXPECT_EQ(view_.send_led, 0);
 }

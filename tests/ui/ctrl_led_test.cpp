@@ -1,4 +1,4 @@
-#include "mainwindow/ctrl_led.h"
+#include "ui/ctrl_led.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "mainwindow/ui_support.h"
+#include "ui/ui_support.h"
 
 #include <gtest/gtest.h>
 

@@ -20,10 +20,10 @@
 
 #include "common/run_time_error.h"
 #include "logging/error_handler.h"
-#include "statistics_texts.h"
-#include "transmission/statistics.h"
-#include "transmission/statistics_csv.h"
-#include "ui_support.h"
+#include "statistics/statistics_texts.h"
+#include "statistics/statistics.h"
+#include "statistics/statistics_csv.h"
+#include "ui/ui_support.h"
 
 namespace ostrel {
 namespace {

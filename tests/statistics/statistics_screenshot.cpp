@@ -14,10 +14,10 @@
 #include <filesystem>
 
 #include "logging/operation_log.h"
-#include "mainwindow/statistics_window.h"
+#include "statistics/statistics_window.h"
 #include "support/delaying_peer.h"
 #include "support/loopback_cycle.h"
-#include "transmission/statistics.h"
+#include "statistics/statistics.h"
 
 using namespace ostrel;
 

@@ -1,4 +1,4 @@
-#include "transmission/statistics_csv.h"
+#include "statistics/statistics_csv.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

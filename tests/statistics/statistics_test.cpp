@@ -1,4 +1,4 @@
-#include "transmission/statistics.h"
+#include "statistics/statistics.h"
 
 #include <gtest/gtest.h>
 

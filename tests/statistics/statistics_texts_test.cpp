@@ -1,4 +1,4 @@
-#include "mainwindow/statistics_texts.h"
+#include "statistics/statistics_texts.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "transmission/statistics_csv.h"
+#include "statistics/statistics_csv.h"
 
 namespace ostrel {
 namespace {

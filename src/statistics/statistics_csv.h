@@ -13,7 +13,7 @@
 #include <cstdint>
 #include <string>
 
-#include "transmission/statistics.h"
+#include "statistics/statistics.h"
 
 namespace ostrel {
 

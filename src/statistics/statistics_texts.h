@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "transmission/statistics.h"
+#include "statistics/statistics.h"
 
 namespace ostrel {
 

@@ -1,12 +1,9 @@
-#include "mainwindow/statistics_window.h"
+#include "statistics/statistics_window.h"
 
 #include <gtest/gtest.h>
 
-#include <QAction>
 #include <QLabel>
 #include <QLineSeries>
-#include <QMenu>
-#include <QMenuBar>
 #include <QPushButton>
 #include <QScatterSeries>
 #include <QSignalSpy>
@@ -18,14 +15,13 @@
 
 #include "common/timer.h"
 #include "logging/operation_log.h"
-#include "mainwindow/main_window.h"
 #include "support/delaying_peer.h"
 #include "support/fake_message_box.h"
 #include "support/loopback_cycle.h"
 #include "support/test_support.h"
 #include "transmission/socket_control.h"
-#include "transmission/statistics.h"
-#include "transmission/statistics_csv.h"
+#include "statistics/statistics.h"
+#include "statistics/statistics_csv.h"
 
 namespace ostrel {
 namespace {
@@ -170,38 +166,6 @@ TEST_F(StatisticsWindowTest, ShowsWhatTheLoopbackPeerRecorded) {
   EXPECT_EQ(Text(window, "Transmissions"), "0");
   EXPECT_EQ(Text(window, "RttMean"), "--");
   EXPECT_EQ(window.RttSeries()->count(), 0);
-}
-
-TEST_F(StatisticsWindowTest, MenuOpensOneModelessWindowThatCountsFromTheStart) {
-  MainWindow main_window;
-  main_window.EnableStatistics();
-  main_window.EnableStatistics();
-  const auto menus = main_window.menuBar()->actions();
-  ASSERT_EQ(menus.size(), 2);
-  EXPECT_EQ(menus[0]->text(), "設定");
-  EXPECT_EQ(menus[1]->text(), "表示");
-  ASSERT_EQ(menus[1]->menu()->actions().size(), 1);
-  EXPECT_EQ(menus[1]->menu()->actions()[0], main_window.Statistics());
-  EXPECT_EQ(main_window.Statistics()->text(), "統計");
-
-  // Counted before the window was ever opened: an empty datagram answers nothing.
-  main_window.sendCycle()->wscSend_DataArrival(0);
-  EXPECT_EQ(main_window.frmStatistics(), nullptr);
-  main_window.Statistics()->trigger();
-  StatisticsWindow* window = main_window.frmStatistics();
-  ASSERT_NE(window, nullptr);
-  EXPECT_TRUE(window->isVisible());
-  EXPECT_EQ(window->windowTitle(), "統計");
-  EXPECT_EQ(window->windowModality(), Qt::NonModal);
-  EXPECT_EQ(Text(*window, "Unsolicited"), "1");
-  EXPECT_EQ(Text(*window, "Transmissions"), "0");
-  EXPECT_EQ(Text(*window, "AnswerRatio"), "--");
-  EXPECT_EQ(Text(*window, "Rtt95"), "--");
-  window->close();
-  main_window.Statistics()->trigger();
-  EXPECT_EQ(main_window.frmStatistics(), window) << "one instance";
-  EXPECT_TRUE(window->isVisible());
-  EXPECT_TRUE(main_window.isEnabled()) << "the main window stays usable";
 }
 
 TEST_F(StatisticsWindowTest, FailedSaveSaysSoLogsItAndKeepsTheOldFile) {
