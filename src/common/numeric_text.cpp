@@ -12,13 +12,6 @@ namespace {
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
-int HexDigitValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
 // A numeric text taken apart. A decimal text is ±digits × 10^exponent with the point
 // after the first `int_length` digits (commas dropped). A hexadecimal text is the 32-bit
 // pattern `hex_value`, unless it has more than eight significant digits.
@@ -154,6 +147,13 @@ int32_t RoundedValue(std::string_view text) {
 }
 
 }  // namespace
+
+int HexDigitValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
 
 bool IsNumericText(std::string_view text) { return Parse(text).has_value(); }
 

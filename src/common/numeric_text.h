@@ -16,6 +16,9 @@ namespace ostrel {
 
 bool IsNumericText(std::string_view text);
 
+// The value of a hexadecimal digit, either case; -1 for any other character.
+int HexDigitValue(char c);
+
 // The value of a numeric text rounded to the nearest integer, halves to even
 // (2.5 gives 2, 3.5 gives 4, -2.5 gives -2). A hexadecimal text of up to eight
 // significant digits is a 32-bit two's-complement value (&HFFFFFFFF is -1).

@@ -1,19 +1,13 @@
 #include "byte_editor.h"
 
 #include "common/display_text.h"
+#include "common/numeric_text.h"
 #include "common/run_time_error.h"
 #include "grid_control.h"
 #include "logging/error_handler.h"
 
 namespace ostrel {
 namespace {
-
-int HexDigitValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
 
 bool IsUtf8Continuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
 
