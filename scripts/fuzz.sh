@@ -9,7 +9,8 @@ cd "$(dirname "$0")/.."
 root=$PWD
 seconds=${FUZZ_SECONDS:-60}
 build=${FUZZ_BUILD_DIR:-$root/build-fuzz}
-targets=(fuzz_numeric_text fuzz_ini_file fuzz_log_rotation fuzz_grid_readback fuzz_byte_editor)
+targets=(fuzz_numeric_text fuzz_ini_file fuzz_log_rotation fuzz_grid_readback fuzz_byte_editor
+  fuzz_answer_pattern)
 
 if ! command -v clang++-14 >/dev/null; then
   echo "fuzz: clang++-14 is missing (apt-get install clang-14 libclang-rt-14-dev)" >&2

@@ -1,6 +1,7 @@
 #include "byte_editor.h"
 
 #include "common/display_text.h"
+#include "common/numeric_text.h"
 #include "common/run_time_error.h"
 #include "common/text_scan.h"
 #include "grid_control.h"

@@ -347,6 +347,11 @@ void SendCycle::wscSend_DataArrival(int32_t bytesTotal) {
     if (observer_) observer_->Arrived(static_cast<size_t>(bytesTotal), wscSend_.ArrivalTime(), answer);
     std::vector<uint8_t> data;
     wscSend_.GetData(data);
+    if (answer && observer_) {
+      observer_->Answered({data, wscSend_.SenderAddress(), wscSend_.SenderPort(),
+                           wscSend_.RemoteAddress(), static_cast<uint16_t>(wscSend_.RemotePort()),
+                           wscSend_.ArrivalTime()});
+    }
     view_.SetRecvLed(kLedGreen);
     view_.SetLastRecvDateTime(NowDateTimeText());
     Log(std::to_string(data.size()) + "バイトの応答データを受信しました。");

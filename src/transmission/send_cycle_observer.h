@@ -7,6 +7,8 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
+#include <span>
 
 namespace ostrel {
 
@@ -16,6 +18,18 @@ enum class CycleOutcome {
   kUnanswered,   // every transmission's answer time ran out ("リトライオーバー(送信時)")
   kUnreachable,  // every reachability check failed; nothing was sent
   kError,        // a run-time error ended the cycle (logged under "(SendUdpData)")
+};
+
+// The datagram a cycle took as its answer, with where it came from and where the
+// transmission it answers went (IPv4 addresses in host byte order). `bytes` is valid
+// during the report only.
+struct AnswerReport {
+  std::span<const uint8_t> bytes;
+  uint32_t sender_address = 0;
+  uint16_t sender_port = 0;
+  uint32_t destination_address = 0;
+  uint16_t destination_port = 0;
+  std::chrono::steady_clock::time_point arrival{};
 };
 
 class SendCycleObserver {
@@ -42,6 +56,8 @@ class SendCycleObserver {
   virtual void Arrived(size_t bytes, TimePoint arrival, bool answer) {
     (void)bytes, (void)arrival, (void)answer;
   }
+  // The datagram Arrived just reported with `answer` true, whole: the cycle's answer.
+  virtual void Answered(const AnswerReport& answer) { (void)answer; }
   // The cycle has ended.
   virtual void CycleEnded(CycleOutcome outcome) { (void)outcome; }
 };

@@ -113,9 +113,11 @@ void SocketControl::SendData(const std::vector<uint8_t>& data) {
   if (!IsBound() && !IsPort(local_port_)) throw RunTimeError(desc::kInvalidPropertyValue);
   sockaddr_in destination{};
   destination.sin_family = AF_INET;
-  destination.sin_addr.s_addr = htonl(ResolveIpv4(remote_host_));
+  const uint32_t address = ResolveIpv4(remote_host_);
+  destination.sin_addr.s_addr = htonl(address);
   destination.sin_port = htons(static_cast<uint16_t>(remote_port_));
   if (!IsBound()) Bind();
+  remote_address_ = address;
 
   const auto* to = reinterpret_cast<const sockaddr*>(&destination);
   ssize_t written = sendto(fd_, data.data(), data.size(), 0, to, sizeof destination);
@@ -194,11 +196,14 @@ long SocketControl::ReadOne() {
   if (read_buffer_.empty()) read_buffer_.resize(kLargestDatagram);
   iovec into{read_buffer_.data(), read_buffer_.size()};
   alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timespec))];
+  sockaddr_in sender{};
   msghdr message{};
   message.msg_iov = &into;
   message.msg_iovlen = 1;
   ssize_t size = -1;
   for (int attempt = 0; attempt < 2 && size < 0; ++attempt) {
+    message.msg_name = &sender;
+    message.msg_namelen = sizeof sender;
     message.msg_control = control;
     message.msg_controllen = sizeof control;
     size = recvmsg(fd_, &message, MSG_DONTWAIT);
@@ -217,6 +222,8 @@ long SocketControl::ReadOne() {
     }
   }
   arrival_time_ = ArrivalOf(stamp, read_at);
+  sender_address_ = ntohl(sender.sin_addr.s_addr);
+  sender_port_ = ntohs(sender.sin_port);
   return static_cast<long>(size);
 }
 

@@ -43,6 +43,12 @@ class SocketControl : public QObject {
   // Takes the waiting datagram (the one DataArrival announced) into `data`.
   void GetData(std::vector<uint8_t>& data);
 
+  // The sender of the datagram being announced: IPv4 address in host byte order, port.
+  uint32_t SenderAddress() const { return sender_address_; }
+  uint16_t SenderPort() const { return sender_port_; }
+  // The IPv4 address (host byte order) the last SendData sent to, RemoteHost resolved.
+  uint32_t RemoteAddress() const { return remote_address_; }
+
   // When the datagram being announced arrived, on the steady clock: the kernel's receive
   // time where it gives one, else the time it was read.
   std::chrono::steady_clock::time_point ArrivalTime() const { return arrival_time_; }
@@ -89,10 +95,13 @@ class SocketControl : public QObject {
   int32_t local_port_ = 0;
   std::string remote_host_;
   int32_t remote_port_ = 0;
+  uint32_t remote_address_ = 0;
   bool datagram_taken_ = false;
   // The datagram being announced, read before its announcement.
   std::vector<uint8_t> received_;
   std::chrono::steady_clock::time_point arrival_time_{};
+  uint32_t sender_address_ = 0;
+  uint16_t sender_port_ = 0;
   // Where datagrams are read to: room for the largest UDP datagram, allocated once.
   static constexpr size_t kLargestDatagram = 65536;
   std::vector<char> read_buffer_;

@@ -1,0 +1,213 @@
+#include "test_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonValue>
+#include <cerrno>
+#include <filesystem>
+#include <initializer_list>
+
+#include "common/atomic_file.h"
+#include "common/display_text.h"
+#include "senddata/hex_payload.h"
+
+namespace ostrel {
+namespace {
+
+constexpr int kVersion = 1;
+
+// A JSON value as it would be written, compact: "text" with its quotes, 2, true, {...}.
+std::string JsonText(const QJsonValue& value) {
+  const QByteArray array = QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact);
+  return array.mid(1, array.size() - 2).toStdString();  // without the brackets
+}
+
+std::string Quoted(std::string_view key) { return "\"" + std::string(key) + "\""; }
+
+TestFileRead Refused(std::string error) { return {std::nullopt, std::move(error)}; }
+
+// The first key of `object` not in `known`, named with its path; "" when all are known.
+std::string UnknownKey(const QJsonObject& object, std::initializer_list<const char*> known,
+                       const std::string& prefix) {
+  for (auto it = object.begin(); it != object.end(); ++it) {
+    bool found = false;
+    for (const char* key : known) found = found || it.key() == QLatin1String(key);
+    if (!found) return prefix + it.key().toStdString();
+  }
+  return "";
+}
+
+std::string UnknownKeyMessage(const std::string& path) {
+  return Quoted(path) + " は試験ファイルのキーではありません。";
+}
+
+std::string NotYetMessage(const std::string& path) {
+  return Quoted(path) + " はこの版ではまだ使えません。";
+}
+
+// Reads "payload" into `payload`; the refusal's text, or "" when it was read.
+std::string ReadPayload(const QJsonValue& value, const std::string& folder, TestPayload& payload) {
+  if (!value.isObject())
+    return "\"payload\" は {\"hex\": \"01 02\"} か {\"file\": \"名前\"} の形で書いてください。";
+  const QJsonObject object = value.toObject();
+  if (const std::string unknown = UnknownKey(object, {"hex", "file"}, "payload."); !unknown.empty())
+    return UnknownKeyMessage(unknown);
+  if (object.contains("hex") == object.contains("file"))
+    return "\"payload\" には \"hex\" か \"file\" のどちらか一つを書いてください。";
+  if (object.contains("hex")) {
+    if (!object["hex"].isString()) return "\"payload.hex\" は文字列で書いてください。";
+    PayloadResult hex = ParseHexPayload(object["hex"].toString().toStdString());
+    if (!hex.error.empty()) return "\"payload.hex\": " + hex.error;
+    payload.bytes = std::move(hex.bytes);
+    return "";
+  }
+  if (!object["file"].isString()) return "\"payload.file\" は文字列で書いてください。";
+  const std::string file = object["file"].toString().toStdString();
+  if (file.empty()) return "\"payload.file\" が空です。";
+  const std::filesystem::path named(file);
+  payload.file = named.is_absolute() ? file : (std::filesystem::path(folder) / named).string();
+  return "";
+}
+
+// Reads "expect" into `expect`; the refusal's text, or "" when it was read.
+std::string ReadExpect(const QJsonValue& value, Expectation& expect) {
+  if (!value.isObject()) return "\"expect\" は {\"pattern\": \"…\"} の形で書いてください。";
+  const QJsonObject object = value.toObject();
+  if (object.contains("fields")) return NotYetMessage("expect.fields");
+  if (const std::string unknown = UnknownKey(object, {"pattern", "from"}, "expect.");
+      !unknown.empty())
+    return UnknownKeyMessage(unknown);
+  if (!object.contains("pattern")) return "\"expect\" に \"pattern\" がありません。";
+  if (!object["pattern"].isString()) return "\"expect.pattern\" は文字列で書いてください。";
+  PatternParse parse = AnswerPattern::Parse(object["pattern"].toString().toStdString());
+  if (!parse.Ok()) return "\"expect.pattern\": " + parse.error.message;
+  expect.pattern = std::move(*parse.pattern);
+  if (object.contains("from")) {
+    const QJsonValue from = object["from"];
+    const std::optional<SenderRule> rule =
+        from.isString() ? SenderRuleFromName(from.toString().toStdString()) : std::nullopt;
+    if (!rule)
+      return "\"expect.from\" の値 " + JsonText(from) +
+             " は \"address\"、\"address-and-port\"、\"any\" のどれでもありません。";
+    expect.from = *rule;
+  }
+  return "";
+}
+
+}  // namespace
+
+TestFileRead ParseTestFile(std::string_view json, const std::string& folder) {
+  QJsonParseError parse_error{};
+  const QJsonDocument document = QJsonDocument::fromJson(
+      QByteArray(json.data(), static_cast<qsizetype>(json.size())), &parse_error);
+  if (parse_error.error != QJsonParseError::NoError)
+    return Refused("試験ファイルを JSON として読めません（" +
+                   std::to_string(parse_error.offset + 1) + " バイト目あたり）。");
+  if (!document.isObject())
+    return Refused("試験ファイルの中身が JSON のオブジェクトではありません。");
+  const QJsonObject root = document.object();
+
+  // The version first: a later version may have keys this one does not know.
+  if (!root.contains("ostrel_test"))
+    return Refused(
+        "\"ostrel_test\" がありません（試験ファイルには \"ostrel_test\": 1 が要ります）。");
+  const QJsonValue version = root["ostrel_test"];
+  if (!version.isDouble() || version.toDouble() != kVersion)
+    return Refused("\"ostrel_test\" の値 " + JsonText(version) +
+                   " は読めません（この版が読めるのは 1 です）。");
+  for (const char* later : {"fields", "steps", "repeat"})
+    if (root.contains(later)) return Refused(NotYetMessage(later));
+  if (const std::string unknown =
+          UnknownKey(root, {"ostrel_test", "name", "payload", "expect"}, "");
+      !unknown.empty())
+    return Refused(UnknownKeyMessage(unknown));
+
+  TestFile test;
+  if (root.contains("name")) {
+    if (!root["name"].isString()) return Refused("\"name\" は文字列で書いてください。");
+    test.name = root["name"].toString().toStdString();
+  }
+  if (root.contains("payload")) {
+    TestPayload payload;
+    if (std::string error = ReadPayload(root["payload"], folder, payload); !error.empty())
+      return Refused(std::move(error));
+    test.payload = std::move(payload);
+  }
+  if (root.contains("expect")) {
+    Expectation expect;
+    if (std::string error = ReadExpect(root["expect"], expect); !error.empty())
+      return Refused(std::move(error));
+    test.expect = std::move(expect);
+  }
+  return {std::move(test), ""};
+}
+
+// Opened without blocking (a FIFO in its place gives no wait), and read only when it is
+// a regular file.
+TestFileRead ReadTestFile(const std::string& path) {
+  const std::string named = "試験ファイル \"" + path + "\" ";
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return Refused(named + "を開けません。");
+  struct stat st {};
+  std::string text;
+  bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  bool read_all = regular;
+  if (regular && static_cast<std::size_t>(st.st_size) <= kTestFileMaxBytes) {
+    text.resize(kTestFileMaxBytes + 1);
+    std::size_t got = 0;
+    while (got < text.size()) {
+      const ssize_t n = read(fd, text.data() + got, text.size() - got);
+      if (n == 0) break;
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        read_all = false;
+        break;
+      }
+      got += static_cast<std::size_t>(n);
+    }
+    text.resize(got);
+  }
+  close(fd);
+  if (!regular) return Refused(named + "は通常のファイルではありません。");
+  if (static_cast<std::size_t>(st.st_size) > kTestFileMaxBytes || text.size() > kTestFileMaxBytes)
+    return Refused(named + "が大きすぎます（" + std::to_string(kTestFileMaxBytes) +
+                   " バイトまで）。");
+  if (!read_all) return Refused(named + "を読めません。");
+  const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+  return ParseTestFile(text, folder.empty() ? "." : folder.string());
+}
+
+std::string TestFileText(const std::vector<uint8_t>& payload, const Expectation* expect,
+                         const std::string& name) {
+  const auto string = [](const std::string& text) {
+    return JsonText(QJsonValue(QString::fromStdString(text)));
+  };
+  std::string text = "{\n  \"ostrel_test\": " + std::to_string(kVersion);
+  if (!name.empty()) text += ",\n  \"name\": " + string(name);
+  // An empty send grid gives no payload: a hex text without bytes would not read back.
+  if (!payload.empty()) {
+    std::string hex;
+    for (const uint8_t byte : payload) {
+      if (!hex.empty()) hex += ' ';
+      hex += HexText2(byte);
+    }
+    text += ",\n  \"payload\": {\n    \"hex\": " + string(hex) + "\n  }";
+  }
+  if (expect != nullptr) {
+    text += ",\n  \"expect\": {\n    \"pattern\": " + string(expect->pattern.Text()) +
+            ",\n    \"from\": " + string(SenderRuleName(expect->from)) + "\n  }";
+  }
+  return text + "\n}\n";
+}
+
+void WriteTestFile(const std::string& path, const std::vector<uint8_t>& payload,
+                   const Expectation* expect, const std::string& name) {
+  ReplaceFileAtomically(path, TestFileText(payload, expect, name));
+}
+
+}  // namespace ostrel

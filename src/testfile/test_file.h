@@ -1,0 +1,60 @@
+#pragma once
+// The test file: one JSON document (UTF-8) that says what to send and what a right answer
+// is. The destination, the ports and the reachability check are not in it.
+//
+//   { "ostrel_test": 1,
+//     "name": "read two registers",
+//     "payload": { "hex": "01 03 00 00 00 02" },        or { "file": "request.bin" }
+//     "expect": { "pattern": "01 03 04 ?? ?? ?? ?? *", "from": "address" } }
+//
+// "ostrel_test" is required and must be 1; the other keys are optional. A "file" payload
+// is named relative to the test file's folder and is not read here: the caller loads it
+// as "入力" loads a file, so the same checks, log lines and messages apply.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "verification/expectation.h"
+
+namespace ostrel {
+
+struct TestPayload {
+  std::vector<uint8_t> bytes;  // from "hex"
+  std::string file;            // from "file", resolved against the test file's folder
+  bool FromFile() const { return !file.empty(); }
+};
+
+struct TestFile {
+  std::string name;                    // "" when the file has none
+  std::optional<TestPayload> payload;  // none: the file names no payload
+  std::optional<Expectation> expect;   // none: the file expects nothing
+};
+
+struct TestFileRead {
+  std::optional<TestFile> test;  // set when the file opened
+  std::string error;             // otherwise why not, naming the key or token at fault
+};
+
+// The largest test file read, in bytes.
+inline constexpr std::size_t kTestFileMaxBytes = 1 << 20;
+
+// Reads the test file `path` (a regular file, links followed, at most kTestFileMaxBytes).
+TestFileRead ReadTestFile(const std::string& path);
+
+// Reads a test file's text; a "file" payload is resolved against `folder`.
+TestFileRead ParseTestFile(std::string_view json, const std::string& folder);
+
+// The text of a test file with `payload` as hex and, where given, the expectation
+// (pattern as written, "from") and the name; two-space indents, a line break at the end.
+std::string TestFileText(const std::vector<uint8_t>& payload, const Expectation* expect,
+                         const std::string& name = "");
+
+// Writes that text to `path`, replacing the file whole (atomic_file.h); raises
+// RunTimeError when it cannot, the old file then as it was.
+void WriteTestFile(const std::string& path, const std::vector<uint8_t>& payload,
+                   const Expectation* expect, const std::string& name = "");
+
+}  // namespace ostrel
