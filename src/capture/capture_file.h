@@ -43,7 +43,8 @@ int64_t RealTimeNs(const timespec& stamp);
 int64_t RealTimeNowNs();
 
 // One datagram as it went out or came in. `payload` is the UDP payload (the bytes of the
-// grid, or an answer whole however long); `comment` is UTF-8, empty for none.
+// grid, or an answer whole however long); `comment` is UTF-8, empty for none (past 65,535
+// bytes it is cut at the last whole character).
 struct CapturedDatagram {
   CaptureDirection direction = CaptureDirection::kOutbound;
   CaptureEndpoint source;
@@ -59,7 +60,7 @@ class CaptureFile {
   static constexpr size_t kLargestPayload = 65507;
 
   // Creates `path`, or empties it when it is a regular file already, and writes the
-  // section header and the interface. A symbolic link in its place is refused (never
+  // section header and the interfaces. A symbolic link in its place is refused (never
   // followed), and so is anything but a regular file (a FIFO is never waited on). Raises
   // RunTimeError with the file-system description; a file whose header could not be
   // written whole is left empty.
