@@ -2,20 +2,17 @@
 
 #include <fcntl.h>
 #include <stdio.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
-#include <thread>
 
 #include "common/cp932.h"
 #include "common/path_text.h"
 #include "common/run_time_error.h"
-#include "common/shared_folder.h"
+#include "log_files.h"
 
 namespace ostrel {
 
@@ -60,92 +57,6 @@ void MoveFile(const std::string& from, const std::string& to) {
 }
 
 std::string Generation(const std::string& path, int n) { return path + "." + std::to_string(n); }
-
-// Another member of a shared Log folder may put anything in the place of a file there: a
-// link is never followed, a FIFO or device never waited on, and only a regular file used.
-constexpr int kNoFollow = O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
-
-// Opens an existing `path` with `flags`, a regular file only; else -1 with errno set.
-int OpenRegular(const std::string& path, int flags) {
-  const int fd = open(path.c_str(), flags | kNoFollow);
-  if (fd < 0) return -1;
-  struct stat st {};
-  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) return fd;
-  close(fd);
-  errno = EINVAL;
-  return -1;
-}
-
-// Opens `path` with `flags`, creating it when missing. A file made in a shared folder gets
-// the group's write permission, so the next member of the group can use it too.
-int OpenOrCreate(const std::string& path, int flags) {
-  const int fd = OpenRegular(path, flags);
-  if (fd >= 0 || errno != ENOENT) return fd;
-  const int made = open(path.c_str(), flags | kNoFollow | O_CREAT | O_EXCL, 0644);
-  if (made >= 0) {
-    ShareNewFile(made, path);
-    return made;
-  }
-  // Made by someone else meanwhile (or a link put there): as if it had been there.
-  return errno == EEXIST ? OpenRegular(path, flags) : -1;
-}
-
-constexpr int kAppend = O_WRONLY | O_APPEND;
-
-// Appends `bytes` in one write, so that lines of processes sharing the file stay whole. A
-// short write (a full disk) is cut off again: the file keeps ending on a whole line.
-bool AppendWhole(int fd, const std::string& bytes) {
-  ssize_t n;
-  do {
-    n = write(fd, bytes.data(), bytes.size());
-  } while (n < 0 && errno == EINTR);
-  if (n == static_cast<ssize_t>(bytes.size())) return true;
-  if (n > 0) {
-    const off_t end = lseek(fd, 0, SEEK_CUR);  // just after the part written
-    if (end >= n) (void)!ftruncate(fd, end - n);
-  }
-  return false;
-}
-
-// Rotations of one log by several processes (the window, ostrel-send runs) take turns: an
-// advisory lock on a hidden file beside the log (".<log name>.lock"), held while the
-// generations move. A lock that stays taken for longer than a rotation takes is not waited
-// for beyond kLockWait, so a tick never hangs on another process.
-constexpr auto kLockWait = std::chrono::seconds(2);
-
-class RotationLock {
- public:
-  explicit RotationLock(const std::string& log) {
-    const std::size_t slash = log.rfind('/');
-    const std::string folder = slash == std::string::npos ? "" : log.substr(0, slash + 1);
-    const std::string name = slash == std::string::npos ? log : log.substr(slash + 1);
-    fd_ = OpenOrCreate(folder + "." + name + ".lock", O_RDONLY);
-    if (fd_ < 0) return;
-    const auto give_up = std::chrono::steady_clock::now() + kLockWait;
-    while (flock(fd_, LOCK_EX | LOCK_NB) != 0) {
-      if ((errno != EWOULDBLOCK && errno != EINTR) || std::chrono::steady_clock::now() > give_up) {
-        state_ = State::kBusy;
-        return;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    state_ = State::kHeld;
-  }
-  ~RotationLock() {
-    if (fd_ >= 0) close(fd_);  // releases the lock
-  }
-  RotationLock(const RotationLock&) = delete;
-  RotationLock& operator=(const RotationLock&) = delete;
-
-  // Still taken by another process after the wait. Without a lock file at all (a
-  // read-only folder, something else in its place) the rotation goes ahead alone.
-  bool Busy() const { return state_ == State::kBusy; }
-
- private:
-  enum class State { kNone, kHeld, kBusy };
-  int fd_ = -1;
-  State state_ = State::kNone;
-};
 
 }  // namespace
 
@@ -195,7 +106,7 @@ void WriteLog(int intKind, std::string_view strMessage, std::string_view strTime
     const std::string& path = strLogFile[intKind];
     if (path.empty()) return;  // the log has not started yet
     const std::string bytes = Utf8ToCp932(LogLineText(strMessage, strTimeStamp, intCode)) + "\r\n";
-    const int fd = OpenOrCreate(path, kAppend);
+    const int fd = OpenOrCreateLogFile(path, kLogAppend);
     const bool written = fd >= 0 && AppendWhole(fd, bytes);
     if (fd >= 0) close(fd);
     if (!written) lost_lines.fetch_add(1, std::memory_order_relaxed);
@@ -208,7 +119,7 @@ void WriteLog(int intKind, std::string_view strMessage, std::string_view strTime
 uint64_t LostLogLines() noexcept { return lost_lines.load(std::memory_order_relaxed); }
 
 int LogAppendError(const std::string& path) noexcept {
-  const int fd = OpenRegular(path, kAppend);
+  const int fd = OpenLogFile(path, kLogAppend);
   if (fd >= 0) {
     close(fd);
     return 0;
