@@ -61,7 +61,14 @@ string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
   "rotating operation log. The user interface is Japanese."
   "."
   "The program folder is /opt/ostrel. The members of the group ostrel share its"
-  "settings and its log.")
+  "settings and its log."
+  "."
+  "The programs hold no capability. The reachability check runs the system's"
+  "ping for each check, a few milliseconds. An administrator who lets the"
+  "group open ICMP datagram sockets (sysctl net.ipv4.ping_group_range, for"
+  "example to the group ostrel's ID twice) makes each check faster: every"
+  "process of that group can then send and receive ICMP echo messages itself,"
+  "as ping can for everyone.")
 set(CPACK_PACKAGING_INSTALL_PREFIX ${OSTREL_PACKAGE_PREFIX})
 # The program folder (the rules without a component) and the desktop integration.
 set(CPACK_INSTALL_CMAKE_PROJECTS
@@ -75,9 +82,9 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${OSTREL_PACKAGE_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${OSTREL_HOMEPAGE}")
 # The libraries from dpkg-shlibdeps; the Japanese font the windows ask for; ping for the
-# operator's own checks; setcap and groupadd for the maintainer scripts.
+# reachability check; groupadd for the maintainer scripts.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-noto-cjk, iputils-ping, libcap2-bin, passwd")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-noto-cjk, iputils-ping, passwd")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
   ${packaging_dir}/debian/postinst ${packaging_dir}/debian/postrm ${packaging_dir}/debian/conffiles)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)

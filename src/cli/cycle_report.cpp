@@ -117,7 +117,7 @@ double RunSummary::LostPercent() const {
 }
 
 int ExitStatus(const RunSummary& s) {
-  if (s.errors > 0) return kExitRunTimeError;
+  if (s.errors > 0 || s.lost_log_lines > 0) return kExitRunTimeError;
   if (s.cycles == 0 || s.answered < s.cycles) return kExitNotAnswered;
   return kExitAllAnswered;
 }
@@ -149,7 +149,10 @@ std::string SummaryText(const RunSummary& s, const Destination& d) {
          " | Answered: " + std::to_string(s.answered) + " | Lost: " + std::to_string(s.Lost()) +
          " (" + Percent(s.LostPercent()) + "%)\n" + " Max rtt: " + show(s.rtt_max) +
          " | Min rtt: " + show(s.rtt_min) +
-         " | Avg rtt: " + show(rtt ? s.rtt_sum / s.rtt_count : 0) + "\n";
+         " | Avg rtt: " + show(rtt ? s.rtt_sum / s.rtt_count : 0) + "\n" +
+         (s.lost_log_lines > 0
+              ? " Log: " + std::to_string(s.lost_log_lines) + " lines could not be written\n"
+              : "");
 }
 
 std::string SummaryJson(const RunSummary& s, const Destination& d) {
@@ -163,7 +166,8 @@ std::string SummaryJson(const RunSummary& s, const Destination& d) {
          ",\"lost_percent\":" + Percent(s.LostPercent()) + ",\"rtt_min_ms\":" + show(s.rtt_min) +
          ",\"rtt_avg_ms\":" + show(rtt ? s.rtt_sum / s.rtt_count : 0) +
          ",\"rtt_max_ms\":" + show(s.rtt_max) +
-         ",\"interrupted\":" + (s.interrupted ? "true" : "false") + "}\n";
+         ",\"interrupted\":" + (s.interrupted ? "true" : "false") +
+         ",\"lost_log_lines\":" + std::to_string(s.lost_log_lines) + "}\n";
 }
 
 }  // namespace ostrel

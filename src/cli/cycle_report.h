@@ -60,6 +60,7 @@ struct RunSummary {
   int64_t rtt_count = 0;
   double rtt_min = 0, rtt_max = 0, rtt_sum = 0;
   bool interrupted = false;
+  int64_t lost_log_lines = 0;  // lines of the run the log did not take
 
   void Add(const CycleRecord& record);
   // A cycle abandoned before its end: its datagrams went out, but it is no cycle.
@@ -69,8 +70,8 @@ struct RunSummary {
   double LostPercent() const;
 };
 
-// 0 when at least one cycle ran and every cycle was answered; 3 after a run-time error;
-// otherwise 1.
+// 0 when at least one cycle ran and every cycle was answered; 3 after a run-time error
+// or a lost log line; otherwise 1.
 int ExitStatus(const RunSummary& summary);
 
 // Where the datagrams went, for the summary's heading.
@@ -85,7 +86,8 @@ std::string CycleText(int64_t number, const CycleRecord& record);
 // {"type":"cycle","cycle":3,"outcome":"answered","transmissions":1,"sent_bytes":16,
 //  "answer_bytes":4,"rtt_ms":0.213}; a missing value is null.
 std::string CycleJson(int64_t number, const CycleRecord& record);
-// Three lines in the manner of nping: heading, counts, round-trip times.
+// Three lines in the manner of nping: heading, counts, round-trip times; a fourth when
+// log lines were lost. The JSON form always has "lost_log_lines".
 std::string SummaryText(const RunSummary& summary, const Destination& destination);
 std::string SummaryJson(const RunSummary& summary, const Destination& destination);
 

@@ -1,6 +1,7 @@
 // ostrel-send: the send cycle from a terminal. Parses the command line, then runs.
 
 #include <QCoreApplication>
+#include <csignal>
 #include <iostream>
 
 #include "cli/command_line.h"
@@ -8,6 +9,9 @@
 #include "cli/terminal_send.h"
 
 int main(int argc, char* argv[]) {
+  // A reader that closes the pipe (`| head -1`) must not kill the run: the write fails
+  // instead, the run ends after its cycle, and the answer file is still written.
+  std::signal(SIGPIPE, SIG_IGN);
   QCoreApplication app(argc, argv);
   QCoreApplication::setApplicationName(QStringLiteral("ostrel-send"));
   QCoreApplication::setApplicationVersion(QStringLiteral(OSTREL_VERSION));

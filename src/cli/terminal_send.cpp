@@ -79,6 +79,13 @@ int TerminalSend::Prepare(std::vector<uint8_t>& payload) {
          << std::endl;
     return kExitRunTimeError;
   }
+  // A run whose steps no log records would be no test at all: the log must take lines now.
+  if (const int error = LogAppendError(strLogFile[Kiv_UdpSnd]); error != 0) {
+    err_ << "ostrel-send: 操作ログ " << strLogFile[Kiv_UdpSnd]
+         << " に書き込めません: " << FileErrorDescription(error) << std::endl;
+    return kExitRunTimeError;
+  }
+  lost_log_lines_before_ = LostLogLines();
   const std::string file =
       options_.settings_file.empty() ? strSettingFile[Kiv_UdpSnd] : options_.settings_file;
   if (!IsReadableRegularFile(file)) {
@@ -149,7 +156,7 @@ int TerminalSend::RunCycles(const std::vector<uint8_t>& payload) {
   // A Ctrl-C while the settings were read is heard before the first cycle starts.
   QCoreApplication::processEvents();
   for (int64_t number = 1; options_.count == 0 || number <= options_.count; ++number) {
-    if (stop_requests_ > 0) break;
+    if (stop_requests_ > 0 || output_closed_) break;
     if (number > 1) {
       if (!WaitInterval(period_ms_)) break;
       // Every timed cycle rotates the log first; when that fails the cycle sends nothing.
@@ -172,6 +179,7 @@ int TerminalSend::RunCycles(const std::vector<uint8_t>& payload) {
   tmrRcvAns_.SetEnabled(false);
   wscSend.Close();
   summary.interrupted = stop_requests_ > 0;
+  summary.lost_log_lines = static_cast<int64_t>(LostLogLines() - lost_log_lines_before_);
 
   int status = ExitStatus(summary);
   if (!options_.answer_out.empty()) {
@@ -214,6 +222,10 @@ bool TerminalSend::WaitInterval(int64_t ms) {
   return stop_requests_ == 0;
 }
 
-void TerminalSend::Print(const std::string& text) { out_ << text << std::flush; }
+void TerminalSend::Print(const std::string& text) {
+  out_ << text << std::flush;
+  // A reader that went away (`| head -1`): the run ends after the running cycle.
+  if (!out_) output_closed_ = true;
+}
 
 }  // namespace ostrel

@@ -1,12 +1,14 @@
 #pragma once
 // ostrel-send from its checked command line to its exit status:
 //
-//   the log beside the executable (no single-copy lock, Temp left alone, no dialog)
+//   the log beside the executable (no single-copy lock, Temp left alone, no dialog), which
+//     must take lines
 //   → ReadSetting (its messages to stderr) → log rotation, as at the window's start-up
 //   → the stored values the run uses checked, the overrides laid over them → the payload
 //   → cycles: SendUdpData, one line each; before each later cycle the interval, then the
 //     log rotation the window's send timer makes
-//   → the answer file, the summary, the exit status.
+//   → the answer file, the summary, the exit status (3 when the log lost a line, or the
+//     standard output closed, which ends the run after the running cycle).
 //
 // The cycle is the window's own (SendCycle): this program is only another view of it.
 
@@ -51,6 +53,7 @@ class TerminalSend final : public QObject {
   int RunCycles(const std::vector<uint8_t>& payload);
   // Waits `ms` unless a stop is asked for; false when it was.
   bool WaitInterval(int64_t ms);
+  // Writes to `out`; notes a standard output that no longer takes anything.
   void Print(const std::string& text);
 
   SendOptions options_;
@@ -67,6 +70,8 @@ class TerminalSend final : public QObject {
   SendCycle* cycle_ = nullptr;     // while cycles run
   QEventLoop* waiting_ = nullptr;  // while an interval runs
   int stop_requests_ = 0;
+  bool output_closed_ = false;
+  uint64_t lost_log_lines_before_ = 0;  // LostLogLines() when the run began
 };
 
 }  // namespace ostrel

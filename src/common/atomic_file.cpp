@@ -29,6 +29,10 @@ std::filesystem::path WriteTarget(const std::filesystem::path& file) {
   for (int hops = 0; hops < 40; ++hops) {
     struct stat st {};
     if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+    // Any member of the group may put a link into a shared folder, to make this write
+    // land in another member's file: such a link is refused. In a folder of the user's
+    // own, a link is the user's own doing (a settings file kept elsewhere), and is followed.
+    if (InSharedFolder(path.string())) ThrowFileError(EACCES);
     std::error_code ec;
     std::filesystem::path target = std::filesystem::read_symlink(path, ec);
     if (ec) ThrowFileError(ec.value());

@@ -17,7 +17,8 @@ namespace ostrel {
 mode_t CurrentUmask();
 
 // The file a write to `file` goes to: symbolic links are followed, so that a link stays
-// a link and its target receives the new content. Raises RunTimeError on a loop.
+// a link and its target receives the new content. Raises RunTimeError on a loop, and for
+// a link in a shared (set-group-ID) folder, which is never followed.
 std::filesystem::path WriteTarget(const std::filesystem::path& file);
 
 // The permissions a replacement of `target` gets: those of the file it replaces (`old`),

@@ -12,6 +12,10 @@
 
 namespace ostrel {
 
+// True when the folder holding `path` has the set-group-ID bit (false when it cannot be
+// examined). Anything in such a folder may have been put there by another member.
+bool InSharedFolder(const std::string& path);
+
 // The group read and write bits that a new file at `path` gets beyond the umask: those of
 // its folder when that folder has the set-group-ID bit, else none (also when the folder
 // cannot be examined).

@@ -5,13 +5,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 
 #include "common/cp932.h"
 #include "common/path_text.h"
 #include "common/run_time_error.h"
-#include "common/shared_folder.h"
+#include "log_files.h"
 
 namespace ostrel {
 
@@ -27,15 +28,17 @@ constexpr int16_t kDefaultLogMaxSize = 3;       // MiB, for a size below 1
 constexpr int16_t kDefaultLogGenerations = 10;  // for a count below 1
 constexpr int64_t kMiB = 1024 * 1024;
 
-// Existence of a generation is tested for regular files only.
+std::atomic<uint64_t> lost_lines{0};
+
+// Existence of a generation is tested for regular files only; a link is none.
 bool IsRegularFile(const std::string& path) {
   struct stat st {};
-  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  return lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 int64_t FileLength(const std::string& path) {
   struct stat st {};
-  if (stat(path.c_str(), &st) != 0) ThrowFileError(errno);
+  if (lstat(path.c_str(), &st) != 0) ThrowFileError(errno);
   return static_cast<int64_t>(st.st_size);
 }
 
@@ -54,21 +57,6 @@ void MoveFile(const std::string& from, const std::string& to) {
 }
 
 std::string Generation(const std::string& path, int n) { return path + "." + std::to_string(n); }
-
-// Opens the log for appending, creating it when missing. A log made in a shared folder
-// gets the group's write permission, so the next member of the group can append to it.
-int OpenForAppend(const std::string& path) {
-  constexpr int kFlags = O_WRONLY | O_APPEND | O_CLOEXEC | O_NOCTTY;
-  int fd = open(path.c_str(), kFlags);
-  if (fd >= 0 || errno != ENOENT) return fd;
-  fd = open(path.c_str(), kFlags | O_CREAT | O_EXCL, 0644);
-  if (fd >= 0) {
-    ShareNewFile(fd, path);
-    return fd;
-  }
-  // Made by someone else meanwhile, or a link to a missing file: as any append would.
-  return errno == EEXIST ? open(path.c_str(), kFlags | O_CREAT, 0644) : fd;
-}
 
 }  // namespace
 
@@ -118,20 +106,29 @@ void WriteLog(int intKind, std::string_view strMessage, std::string_view strTime
     const std::string& path = strLogFile[intKind];
     if (path.empty()) return;  // the log has not started yet
     const std::string bytes = Utf8ToCp932(LogLineText(strMessage, strTimeStamp, intCode)) + "\r\n";
-    const int fd = OpenForAppend(path);
-    if (fd < 0) return;
-    // One write per line, so lines of two processes appending to the same file stay whole.
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-      const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;
-      done += static_cast<std::size_t>(n);
-    }
-    close(fd);
+    const int fd = OpenOrCreateLogFile(path, kLogAppend);
+    const bool written = fd >= 0 && AppendWhole(fd, bytes);
+    if (fd >= 0) close(fd);
+    if (!written) lost_lines.fetch_add(1, std::memory_order_relaxed);
   } catch (...) {
     // The log is the last resort: a line that cannot be written is lost.
+    lost_lines.fetch_add(1, std::memory_order_relaxed);
   }
+}
+
+uint64_t LostLogLines() noexcept { return lost_lines.load(std::memory_order_relaxed); }
+
+int LogAppendError(const std::string& path) noexcept {
+  const int fd = OpenLogFile(path, kLogAppend);
+  if (fd >= 0) {
+    close(fd);
+    return 0;
+  }
+  if (errno != ENOENT) return errno;
+  // The first line creates the file: the folder must take it.
+  const std::size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  return access(folder.c_str(), W_OK | X_OK) == 0 ? 0 : errno;
 }
 
 void RotateLog(const std::string& strPath, int16_t& intMaxSize, int16_t& intGenerations) {
@@ -142,6 +139,10 @@ void RotateLog(const std::string& strPath, int16_t& intMaxSize, int16_t& intGene
   // 64-bit, so every positive size works (32767 MiB at most).
   const int64_t limit = static_cast<int64_t>(intMaxSize) * kMiB;
   if (FileLength(strPath) <= limit) return;
+
+  // Another process may have rotated meanwhile: under the lock, look again.
+  const RotationLock lock(strPath);
+  if (lock.Busy() || !IsRegularFile(strPath) || FileLength(strPath) <= limit) return;
 
   if (intGenerations == 1) {
     // Only the live file is kept: drop it, and the next line starts a new one.

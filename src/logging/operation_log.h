@@ -28,13 +28,24 @@ extern int16_t intLogGenerations;
 // Raises RunTimeError when the host name cannot be read.
 void InitLog(const std::string& strFolder);
 
-// Appends one line to the log of `intKind`. Never raises: a kind outside 0..9, a
-// missing folder, a read-only or full disk lose the line silently.
+// Appends one line to the log of `intKind`, whole or not at all. Never raises: a kind
+// outside 0..9, a missing folder, a read-only or full disk lose the line silently. The log
+// is never followed through a link nor waited on: anything but a regular file in its
+// place loses the line too.
 void WriteLog(int intKind, std::string_view strMessage, std::string_view strTimeStamp = {},
               int16_t intCode = 0) noexcept;
 
+// How many lines WriteLog has lost since the program started (kinds outside the table
+// and lines before InitLog not counted), for a program that must tell its caller.
+uint64_t LostLogLines() noexcept;
+
+// 0 when a line could be appended to the log `path` now (the file, or when it is missing
+// its folder, takes it), else the errno that says why not. Writes nothing.
+int LogAppendError(const std::string& path) noexcept;
+
 // Moves the live file `strPath` to the generations when it is larger than
-// intMaxSize MiB. A size below 1 becomes 3 and generations below 1 become 10; both are
+// intMaxSize MiB. Processes sharing the log take turns (a lock file beside it), so a
+// rotation another process has just made is never made twice. A size below 1 becomes 3 and generations below 1 become 10; both are
 // written back. With one generation the live file is removed instead. Raises
 // RunTimeError when a file cannot be deleted or moved (also onto an existing name).
 void RotateLog(const std::string& strPath, int16_t& intMaxSize, int16_t& intGenerations);

@@ -15,6 +15,7 @@
 #include "common/atomic_file.h"
 #include "common/cp932.h"
 #include "common/run_time_error.h"
+#include "common/shared_folder.h"
 #include "common/text_scan.h"
 
 // The file is handled as raw code-page-932 bytes. Only the names and values passed in
@@ -137,14 +138,16 @@ std::string_view Unquote(std::string_view value) {
 
 // Reads a regular file, at most its first `max_bytes`. Returns 0 or the errno of the
 // failure; anything that is not a regular file is refused before it is opened (a FIFO or
-// device is never opened).
-int ReadRegularFile(const std::string& path, std::string& out,
+// device is never opened). Without `follow`, a link is refused as well (ELOOP).
+int ReadRegularFile(const std::string& path, std::string& out, bool follow,
                     std::size_t max_bytes = std::string::npos) {
   struct stat st {};
-  if (stat(path.c_str(), &st) != 0) return errno;
+  if ((follow ? stat(path.c_str(), &st) : lstat(path.c_str(), &st)) != 0) return errno;
+  if (S_ISLNK(st.st_mode)) return ELOOP;
   if (S_ISDIR(st.st_mode)) return EISDIR;
   if (!S_ISREG(st.st_mode)) return EINVAL;
-  int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  int fd = open(path.c_str(),
+                O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (follow ? 0 : O_NOFOLLOW));
   if (fd < 0) return errno;
   int error = 0;
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) error = errno ? errno : EINVAL;
@@ -217,7 +220,8 @@ std::string UpdatedContent(std::string_view old, std::string_view section, std::
 std::string ReadIni(std::string_view section, std::string_view key, const std::string& file) {
   try {
     std::string bytes;
-    if (ReadRegularFile(file, bytes, kMaxReadBytes) != 0) return "";
+    // A link in a shared folder is read as no file at all, as a write refuses it.
+    if (ReadRegularFile(file, bytes, !InSharedFolder(file), kMaxReadBytes) != 0) return "";
     // A line cut by the bound would give a cut value: it counts as beyond the bound.
     if (bytes.size() == kMaxReadBytes) bytes.resize(bytes.rfind('\n') + 1);
     const std::string ansi_section = Utf8ToCp932(TrimBlanks(section));
@@ -248,7 +252,10 @@ void WriteIni(std::string_view section, std::string_view key, const std::string&
   const ReplaceTarget target = CheckedReplaceTarget(file);
   std::string old;
   if (target.exists) {
-    if (int error = ReadRegularFile(target.path.string(), old); error != 0) ThrowFileError(error);
+    // The checked file itself, never a link put in its place since.
+    if (int error = ReadRegularFile(target.path.string(), old, false); error != 0) {
+      ThrowFileError(error);
+    }
   }
   const std::string content =
       UpdatedContent(old, Utf8ToCp932(section), Utf8ToCp932(key), Utf8ToCp932(value));

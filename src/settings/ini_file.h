@@ -6,7 +6,8 @@
 // - a read returns the value without surrounding blanks (and without one pair of
 //   matching quotes around it), at most 255 bytes of its code-page-932 form, never
 //   ending inside a double-byte character; a missing file, section or key, a folder in
-//   the file's place and an empty value all give the empty text;
+//   the file's place, a link in a shared (set-group-ID) folder and an empty value all
+//   give the empty text;
 // - lines that are neither sections nor keys are skipped on reading and kept on writing;
 // - a write replaces one key's value in place or adds the key at the end of its section
 //   (adding the section, and creating the file, when missing); every other byte of the
@@ -25,8 +26,8 @@ std::string ReadIni(std::string_view section, std::string_view key, const std::s
 // Stores `value` under `key` in `section` of `file`. The file is replaced atomically
 // (a temporary sibling, then rename), so an interrupted write leaves the old or the new
 // file, never a mix. Raises RunTimeError when the file cannot be written (read-only file
-// or folder, missing folder, disk full) or when a name or value holds a line break;
-// the file is then unchanged.
+// or folder, missing folder, disk full, a link in a shared folder) or when a name or value
+// holds a line break; the file (or link) is then unchanged.
 void WriteIni(std::string_view section, std::string_view key, const std::string& file,
               std::string_view value);
 

@@ -98,5 +98,16 @@ TEST(CycleReport, AnyErrorCycleMakesTheRunARunTimeError) {
   EXPECT_EQ(ExitStatus(summary), kExitRunTimeError);
 }
 
+TEST(CycleReport, LostLogLinesMakeAnAnsweredRunARunTimeErrorAndAreSaid) {
+  RunSummary summary;
+  summary.Add({CycleOutcome::kAnswered, 1, 1, 1, 0.1});
+  summary.lost_log_lines = 2;
+  EXPECT_EQ(ExitStatus(summary), kExitRunTimeError);
+  EXPECT_TRUE(SummaryText(summary, {"127.0.0.1", 1, 2})
+                  .ends_with("\n Log: 2 lines could not be written\n"));
+  EXPECT_NE(SummaryJson(summary, {"127.0.0.1", 1, 2}).find(",\"lost_log_lines\":2}"),
+            std::string::npos);
+}
+
 }  // namespace
 }  // namespace ostrel

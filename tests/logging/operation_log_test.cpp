@@ -1,6 +1,8 @@
 #include "logging/operation_log.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -110,6 +112,54 @@ TEST_F(OperationLogTest, LinesAreAppendedNeverRewritten) {
   WriteLog(2, "new");
   EXPECT_EQ(LogLines(Live()).front(), "old line");
   EXPECT_EQ(LogLines(Live()).size(), 2u);
+}
+
+// Another member of a shared Log folder may put anything in the log's place: nothing is
+// followed or waited on, the line is lost and counted, and the log is usable again after.
+TEST_F(OperationLogTest, LinkFifoOrFolderInTheLogsPlaceLosesTheLineAndIsNeverFollowed) {
+  WriteFileBytes(dir_ / "victim", "private\n");
+  const auto lose_line = [&](const char* what) {
+    const uint64_t lost = LostLogLines();
+    EXPECT_NE(LogAppendError(Live()), 0) << what;
+    WriteLog(2, "line");  // a FIFO without a reader would block here for ever
+    EXPECT_EQ(LostLogLines(), lost + 1) << what;
+    fs::remove(Live());
+  };
+  fs::create_symlink(dir_ / "victim", Live());
+  lose_line("link");
+  fs::create_symlink(dir_ / "missing", Live());
+  lose_line("dangling link");
+  ASSERT_EQ(mkfifo(Live().c_str(), 0666), 0);
+  lose_line("FIFO");
+  fs::create_directory(Live());
+  lose_line("folder");
+  EXPECT_EQ(ReadFileBytes(dir_ / "victim"), "private\n");
+  EXPECT_FALSE(fs::exists(dir_ / "missing"));
+  EXPECT_EQ(LogAppendError(Live()), 0);
+  WriteLog(2, "back");
+  EXPECT_EQ(LogMessages(Live()), std::vector<std::string>{"back"});
+}
+
+// A full disk takes part of a line: the part is cut off again, so the next line, once
+// there is room, starts on a line of its own.
+TEST_F(OperationLogTest, ShortWriteIsCutBackToTheLastWholeLine) {
+  WriteLog(2, "first");
+  const std::string before = ReadFileBytes(Live());
+  rlimit old_limit{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old_limit), 0);
+  rlimit small = old_limit;
+  small.rlim_cur = before.size() + 10;  // a file size limit stops the write part way
+  auto old_handler = signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  const uint64_t lost = LostLogLines();
+  WriteLog(2, "a line longer than the room that is left");
+  const std::string after = ReadFileBytes(Live());
+  setrlimit(RLIMIT_FSIZE, &old_limit);
+  signal(SIGXFSZ, old_handler);
+  EXPECT_EQ(after, before);
+  EXPECT_EQ(LostLogLines(), lost + 1);
+  WriteLog(2, "second");
+  EXPECT_EQ(LogMessages(Live()), (std::vector<std::string>{"first", "second"}));
 }
 
 // A folder with the set-group-ID bit is shared by its group: whoever starts the log there,

@@ -2,7 +2,9 @@
 # The Debian package, installed with dpkg into a copy-on-write view of this machine of the
 # script's own: a mount namespace with overlays on /etc, /opt, /usr and /var, so nothing
 # reaches the real system. Checks the files, their owners and modes, the group, the
-# conffile and the dependencies; starts the installed program with the desktop entry's
+# conffile and the dependencies, and that no program holds a capability (none left behind by
+# an upgrade from a package that gave one); the check of an installed ostrel-send run by a
+# member on Debian's default ping_group_range; starts the installed program with the desktop entry's
 # command as two members of the group "ostrel" (ordinary users, umask 022), who must share
 # one log; then the settings across a reinstall, a removal and a purge.
 # Runs as root only (dpkg, mounts); otherwise it is skipped.
@@ -25,7 +27,7 @@ fi
 deb=$OSTREL_DEB_TEST_INSIDE
 
 source "$source_dir/tests/whole_program/lib.sh"
-require_tools Xvfb xdotool iconv useradd setpriv getcap
+require_tools Xvfb xdotool iconv useradd setpriv getcap setcap ip
 # The overlays' upper layers lie on a tmpfs of this namespace, gone when it ends.
 mkdir "$work/layers"
 trap 'end_processes; umount -l /etc /opt /usr /var "$work/layers" 2>/dev/null; cleanup' EXIT
@@ -54,7 +56,8 @@ for sub in Config Log Temp; do
 done
 check "the settings file is root:ostrel 0664" test "$(mode_of "$settings")" = "root:ostrel 664"
 check "the program runs for the group only" test "$(mode_of "$folder/ostrel")" = "root:ostrel 754"
-check "the program may open a raw ICMP socket" bash -c "getcap '$folder/ostrel' | grep -q cap_net_raw"
+no_capabilities() { [ -z "$(getcap "$folder/ostrel" "$folder/ostrel-send" 2>&1)" ]; }
+check "no program holds a capability (getcap prints nothing)" no_capabilities
 check "the settings file is a conffile" \
   bash -c "dpkg-query -W -f='\${Conffiles}' ostrel | grep -q ' $settings '"
 for dep in fonts-noto-cjk iputils-ping 'libqt6widgets6 (' 'libc6 ('; do
@@ -108,9 +111,22 @@ check "the log belongs to the group, which may write it" \
 check "both programs still run" kill -0 "${programs[@]}"
 kill "${programs[@]}" 2>/dev/null
 wait "${programs[@]}" 2>/dev/null
+# The check as a member, in a network of its own with Debian's default ping_group_range
+# "1 0": through the system's ping. No peer answers, but the check must pass.
+as_member_on_default_range() {
+  unshare --net sh -c 'ip link set lo up && sysctl -qw net.ipv4.ping_group_range="1 0" && exec "$@"' _ \
+    setpriv --reuid=ostrel-op-a --regid=ostrel-op-a --init-groups --inh-caps=-all \
+    env -i HOME="$work/ostrel-op-a" PATH=/usr/bin:/bin ostrel-send --dest 127.0.0.1 --hex 01 --timeout 200
+}
+as_member_on_default_range >"$work/check.out" 2>&1
+check "a member's check passes on the default ping_group_range" \
+  bash -c "iconv -f CP932 -t UTF-8 '$log' | grep -q ' 接続先:127.0.0.1 Ping OK'"
 check "an operator can change the settings" as ostrel-op-b sh -c "printf '; bench 3\r\n' >>'$settings'"
 
+# The package before this one gave the programs cap_net_raw.
+setcap cap_net_raw+ep "$folder/ostrel" && setcap cap_net_raw+ep "$folder/ostrel-send"
 check "dpkg installs the package again" install_deb
+check "the upgrade leaves no capability behind" no_capabilities
 check "the reinstall keeps the operator's settings" grep -q '; bench 3' "$settings"
 check "the settings file stays root:ostrel 0664" test "$(mode_of "$settings")" = "root:ostrel 664"
 dpkg_do() { dpkg "$@" >>"$work/dpkg.log" 2>&1; }

@@ -382,6 +382,21 @@ TEST(WriteIniTest, SymbolicLinkStaysALink) {
   EXPECT_TRUE(HiddenFiles(dir / "real").empty());
 }
 
+// In a shared (set-group-ID) folder any member may have put the link, aiming at another
+// member's file: it is neither read nor written through, and stays as it is.
+TEST(WriteIniTest, LinkInASharedFolderIsRefusedAndLeftAlone) {
+  TempDir dir;
+  fs::create_directory(dir / "shared");
+  fs::permissions(dir / "shared", fs::perms(02775));
+  WriteFileBytes(dir / "victim.ini", "[S]\r\nk=1\r\n");
+  fs::create_symlink(dir / "victim.ini", dir / "shared/a.ini");
+  EXPECT_EQ(ReadIni("S", "k", dir / "shared/a.ini"), "");
+  EXPECT_EQ(WriteError("S", "k", dir / "shared/a.ini", "2"), desc::kPermissionDenied);
+  EXPECT_EQ(ReadFileBytes(dir / "victim.ini"), "[S]\r\nk=1\r\n");
+  EXPECT_EQ(fs::read_symlink(dir / "shared/a.ini"), dir / "victim.ini");
+  EXPECT_TRUE(HiddenFiles(dir / "shared").empty());
+}
+
 TEST(WriteIniTest, FailedWriteLeavesTheOldFileAndNoTemporary) {
   TempDir dir;
   const std::string original = kSettings + Repeat("; padding to make the file long\r\n", 300);
