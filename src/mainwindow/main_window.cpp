@@ -53,6 +53,7 @@ QPushButton* MakeButton(QWidget* parent, const char* caption, QRect twips_rect) 
   auto* button = new QPushButton(Q(caption), parent);
   button->setGeometry(twips_rect);
   button->setAutoDefault(false);
+  PressOnEnter(button);
   return button;
 }
 
