@@ -57,7 +57,7 @@ check "the program runs for the group only" test "$(mode_of "$folder/ostrel")" =
 check "the program may open a raw ICMP socket" bash -c "getcap '$folder/ostrel' | grep -q cap_net_raw"
 check "the settings file is a conffile" \
   bash -c "dpkg-query -W -f='\${Conffiles}' ostrel | grep -q ' $settings '"
-for dep in fonts-noto-cjk iputils-ping 'libqt6widgets6 (' 'libc6 ('; do
+for dep in fonts-noto-cjk iputils-ping qt6-translations-l10n 'libqt6widgets6 (' 'libc6 ('; do
   check "the package depends on $dep" bash -c "dpkg-deb -f '$deb' Depends | grep -qF '$dep'"
 done
 for file in /usr/share/applications/ostrel.desktop /usr/share/metainfo/org.ostrel.Ostrel.metainfo.xml \
