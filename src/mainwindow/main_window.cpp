@@ -293,7 +293,7 @@ void MainWindow::tmrNowDateTime_Timer() {
 
 void MainWindow::cmdRead_Click() {
   RunHandled("cmdRead_Click", [&] {
-    const std::string name = txtInFileName_->text().toStdString();  // used as typed
+    const std::string name = inputFiles_->FileNameToOpen();
     switch (CheckInputFileName(name)) {
       case InputFileCheck::kEmptyName:
         ShowMessage(this, kInputFileNameEmptyMessage, MsgIcon::Information);
