@@ -240,6 +240,9 @@ long SocketControl::ReadOne() {
     return -1;
   }
   const auto read_at = std::chrono::steady_clock::now();
+  // A stamp that has not come before the first datagram after the send is not waited
+  // for any longer, so a flood of arrivals costs no extra reads.
+  transmit_stamp_due_ = false;
   const timespec* stamp = nullptr;
   for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
     if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS &&
