@@ -32,9 +32,8 @@ namespace {
 // The three delays, each with `cycles` answered cycles; one line per delay. False when a
 // cycle went otherwise than planned.
 bool RunDelays(const char* title, int cycles) {
-  std::printf("%s\n  %8s  %13s  %13s  %13s  %10s  %17s  %16s\n", title, "delay",
-              "median error", "p90 error", "min error", "below hold", "to its send call",
-              "median - nominal");
+  std::printf("%s\n  %8s  %13s  %13s  %13s  %10s  %17s  %16s\n", title, "delay", "median error",
+              "p90 error", "min error", "below hold", "to its send call", "median - nominal");
   for (const int delay_ms : {1, 5, 20}) {
     test::DelayingPeer peer([delay_ms](int) { return std::chrono::microseconds(delay_ms * 1000); });
     CycleRig rig(LoopbackSettings(peer.port(), 1000));
@@ -61,10 +60,9 @@ bool RunDelays(const char* title, int cycles) {
       versus_nominal.push_back(reported[i].rtt_us - delay_ms * 1000.0);
       if (reported[i].rtt_us < hold) ++below;
     }
-    std::printf("  %5d ms  %10.1f us  %10.1f us  %10.1f us  %10d  %14.1f us  %13.0f us\n",
-                delay_ms, Median(error), Quantile(error, 0.9),
-                *std::min_element(error.begin(), error.end()), below, Median(to_send_call),
-                Median(versus_nominal));
+    std::printf("  %5d ms  %10.1f us  %10.1f us  %10.1f us  %10d  %14.1f us  %13.0f us\n", delay_ms,
+                Median(error), Quantile(error, 0.9), *std::min_element(error.begin(), error.end()),
+                below, Median(to_send_call), Median(versus_nominal));
   }
   return true;
 }

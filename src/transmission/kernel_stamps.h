@@ -20,7 +20,7 @@ namespace ostrel {
 bool RequestTransmitStamps(int fd);
 
 struct TransmitStamp {
-  timespec when;  // real-time clock
+  timespec when;    // real-time clock
   uint32_t number;  // of the datagram on its socket, from 0
 };
 

@@ -14,10 +14,10 @@ CommandLine Parse(QStringList arguments) {
 
 TEST(CommandLine, EveryOverrideIsTakenAsTheSettingsWouldGiveIt) {
   const CommandLine c =
-      Parse({"--dest",    " 10.0.0.2 ", "--port",         "80.4",   "--src-port", "1e3",
+      Parse({"--dest",    " 10.0.0.2 ", "--port",         "80.4",    "--src-port", "1e3",
              "-c",        "0",          "--interval",     "3600000", "--timeout",  "-1",
-             "--retries", "2.5",        "--ping-retries", "&H7FFF", "--hex",      "01",
-             "--json",    "-q",         "--answer-out",   "a.bin",  "--settings", "s.ini"});
+             "--retries", "2.5",        "--ping-retries", "&H7FFF",  "--hex",      "01",
+             "--json",    "-q",         "--answer-out",   "a.bin",   "--settings", "s.ini"});
   ASSERT_EQ(c.action, CommandLine::Action::kRun) << c.text;
   const SendOptions& o = c.options;
   EXPECT_EQ(o.dest, "10.0.0.2");

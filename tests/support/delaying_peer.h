@@ -50,8 +50,8 @@ class DelayingPeer {
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t size = sizeof address;
     const int on = 1;
-    const int stamps = SOF_TIMESTAMPING_TX_SOFTWARE | SOF_TIMESTAMPING_SOFTWARE |
-                       SOF_TIMESTAMPING_OPT_TSONLY;
+    const int stamps =
+        SOF_TIMESTAMPING_TX_SOFTWARE | SOF_TIMESTAMPING_SOFTWARE | SOF_TIMESTAMPING_OPT_TSONLY;
     setsockopt(fd_, SOL_SOCKET, SO_TIMESTAMPING, &stamps, sizeof stamps);  // optional
     const timeval wait{0, 50 * 1000};  // so the thread sees the stop flag
     if (fd_ < 0 || setsockopt(fd_, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on) != 0 ||
