@@ -9,6 +9,18 @@
 
 namespace ostrel {
 
+// One socket that never receives anything asks for receive stamps until the process ends
+// (it is not inherited by programs the process starts).
+void KeepReceiveStampsOn() {
+  static const int keeper = [] {
+    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    const int on = 1;
+    if (fd >= 0) setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
+    return fd;
+  }();
+  (void)keeper;
+}
+
 bool RequestTransmitStamps(int fd) {
   const int flags = SOF_TIMESTAMPING_TX_SOFTWARE | SOF_TIMESTAMPING_SOFTWARE |
                     SOF_TIMESTAMPING_OPT_ID | SOF_TIMESTAMPING_OPT_TSONLY;

@@ -15,6 +15,13 @@
 
 namespace ostrel {
 
+// Keeps the kernel's receive stamps switched on for as long as the process runs. The
+// kernel stamps arriving datagrams only while some socket of the system asks for it, and
+// switches that on a while after the first one asks; a socket opened for every
+// transmission could otherwise see a quick answer stamped only when it is read. Call it
+// before the first socket that asks; later calls do nothing.
+void KeepReceiveStampsOn();
+
 // Asks the kernel for a transmit stamp of every datagram sent on `fd` from now on, each
 // numbered from 0 and without a copy of the datagram. False when the kernel refuses.
 bool RequestTransmitStamps(int fd);

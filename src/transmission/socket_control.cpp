@@ -99,7 +99,7 @@ class AtScopeEnd {
 
 }  // namespace
 
-SocketControl::SocketControl(QObject* parent) : QObject(parent) {}
+SocketControl::SocketControl(QObject* parent) : QObject(parent) { KeepReceiveStampsOn(); }
 
 SocketControl::~SocketControl() { Close(); }
 
