@@ -84,7 +84,7 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${OSTREL_HOMEPAGE}")
 # The libraries from dpkg-shlibdeps; the Japanese font the windows ask for; ping for the
 # reachability check; groupadd for the maintainer scripts.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-noto-cjk, iputils-ping, passwd")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-noto-cjk, iputils-ping, passwd, qt6-translations-l10n")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
   ${packaging_dir}/debian/postinst ${packaging_dir}/debian/postrm ${packaging_dir}/debian/conffiles)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)

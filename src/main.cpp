@@ -2,11 +2,13 @@
 
 #include <QApplication>
 
-#include "ui/ui_support.h"
+#include "startup/qt_translation.h"
 #include "startup/startup_sequence.h"
+#include "ui/ui_support.h"
 
 int main(int argc, char* argv[]) {
   QApplication app(argc, argv);
+  ostrel::InstallQtJapanese(app);
   // The program ends through the exit question, or when start-up opens no window.
   QApplication::setQuitOnLastWindowClosed(false);
   app.setFont(ostrel::ProportionalFont(9));

@@ -6,7 +6,6 @@
 
 #include "common/numeric_text.h"
 #include "common/run_time_error.h"
-#include "common/tool_kind.h"
 #include "payload.h"
 #include "settings/validators.h"
 #include "value_messages.h"
@@ -33,7 +32,7 @@ class Parser {
     Add({"src-port"}, "送信元ポート番号（0～65535）", "n");
     Add({"c", "count"}, "送信サイクル数（既定 1、0 は中断されるまで）", "n");
     Add({"interval"},
-        "サイクルの終わりから次のサイクルまでのミリ秒（2000～65535、既定は設定の送信周期）", "ms");
+        "サイクルの終わりから次のサイクルまでのミリ秒（0～3600000、既定は設定の送信周期）", "ms");
     Add({"timeout"}, "応答タイムアウト（ミリ秒）", "ms");
     Add({"retries"}, "1 サイクルの送信回数（共通のリトライ回数）", "n");
     Add({"ping-retries"}, "1 サイクルの到達確認の回数（Ping リトライ回数）", "n");
@@ -77,9 +76,8 @@ class Parser {
       o.count = *count;
     }
     if (IsSet("interval")) {
-      const std::string text = Trimmed("interval");
-      if (!CheckInterval(text, Kiv_UdpSnd, 0)) return Bad("interval", IntervalRule(0));
-      o.interval_ms = TextToLong(text);
+      o.interval_ms = Number("interval", value_msg::kInterval);
+      if (!o.interval_ms) return failure_;
     }
     if (IsSet("timeout")) {
       o.timeout_ms = Number("timeout", value_msg::kTimeOut);

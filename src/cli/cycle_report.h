@@ -36,6 +36,7 @@ class CycleRecorder final : public SendCycleObserver {
  public:
   void CycleStarted() override;
   void Transmitted(std::size_t bytes, TimePoint sent, int attempt) override;
+  void TransmitStamped(TimePoint sent) override { last_sent_ = sent; }
   void Arrived(std::size_t bytes, TimePoint arrival, bool answer) override;
   void CycleEnded(CycleOutcome outcome) override;
 

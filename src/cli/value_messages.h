@@ -31,6 +31,9 @@ inline constexpr ValueRule kRetries{"共通のリトライ回数が不正です�
 inline constexpr ValueRule kPingRetries{"Pingリトライ回数が不正です。",
                                         std::numeric_limits<int16_t>::min(),
                                         std::numeric_limits<int16_t>::max()};
+// A scripted run may poll as often as it needs to, up to once an hour; the window's send
+// period keeps the settings' own limits.
+inline constexpr ValueRule kInterval{com_setting_msg::kBadSendInterval, 0, 3'600'000};
 inline constexpr ValueRule kCount{"送信回数が不正です。", 0, std::numeric_limits<int32_t>::max()};
 }  // namespace value_msg
 

@@ -53,6 +53,7 @@ QPushButton* MakeButton(QWidget* parent, const char* caption, QRect twips_rect) 
   auto* button = new QPushButton(Q(caption), parent);
   button->setGeometry(twips_rect);
   button->setAutoDefault(false);
+  PressOnEnter(button);
   return button;
 }
 
@@ -292,7 +293,7 @@ void MainWindow::tmrNowDateTime_Timer() {
 
 void MainWindow::cmdRead_Click() {
   RunHandled("cmdRead_Click", [&] {
-    const std::string name = txtInFileName_->text().toStdString();  // used as typed
+    const std::string name = inputFiles_->FileNameToOpen();
     switch (CheckInputFileName(name)) {
       case InputFileCheck::kEmptyName:
         ShowMessage(this, kInputFileNameEmptyMessage, MsgIcon::Information);

@@ -323,10 +323,12 @@ void FlexGrid::mouseReleaseEvent(QMouseEvent* event) {
   emit MouseUp();
 }
 
-// Only a double click on a data cell is reported, so a handler always finds Row and Col
-// naming a data cell. Header sections and the empty area below the rows report nothing.
+// Only a double click of the left button on a data cell is reported, so a handler always
+// finds Row and Col naming a data cell. Header sections, the empty area below the rows and
+// the other buttons report nothing.
 void FlexGrid::mouseDoubleClickEvent(QMouseEvent* event) {
   QTableView::mouseDoubleClickEvent(event);
+  if (event->button() != Qt::LeftButton) return;
   const QModelIndex index = indexAt(event->position().toPoint());
   if (!index.isValid()) return;
   row_ = index.row() + 1;

@@ -1,7 +1,6 @@
 #include "input_file_selection.h"
 
 #include <QComboBox>
-#include <QDir>
 #include <QDropEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -10,6 +9,7 @@
 #include <QSignalBlocker>
 #include <QStyle>
 #include <algorithm>
+#include <filesystem>
 
 #include "common/path_text.h"
 #include "common/run_time_error.h"
@@ -23,8 +23,20 @@ namespace {
 constexpr const char* kOneFileOnly = "ドロップファイルは１ファイルのみ可能です。";
 constexpr int kIndentPerLevel = 2;  // blanks per folder level in the folder list
 
-QString ToText(const std::string& path) { return QString::fromStdString(path); }
-std::string ToPath(const QString& text) { return text.toStdString(); }
+// A path for the screen; the bytes stay with the entry that shows it.
+QString ToText(const std::string& path) { return QString::fromStdString(DisplayPathText(path)); }
+QByteArray ToBytes(const std::string& path) {
+  return QByteArray(path.data(), static_cast<qsizetype>(path.size()));
+}
+std::string BytesOf(const QListWidgetItem& item) {
+  return item.data(Qt::UserRole).toByteArray().toStdString();
+}
+
+// The path of a local file URL as the file system's bytes: the URL carries them
+// percent-encoded, also where they are no UTF-8, which the URL's text form would lose.
+std::string LocalFileBytes(const QUrl& url) {
+  return QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()).toStdString();
+}
 
 // The last part of a folder path; "/" for the root.
 std::string EntryName(const std::string& folder) {
@@ -64,7 +76,7 @@ InputFileSelection::InputFileSelection(QComboBox* drvInDataFile, QListWidget* Di
 
   RefreshDrives();
   try {
-    SetFolder(ToPath(QDir::currentPath()));
+    SetFolder(std::filesystem::current_path().string());
   } catch (const std::exception&) {
     // A current folder that has gone away (or is unreadable) is no place to start from;
     // the root always exists.
@@ -100,7 +112,7 @@ void InputFileSelection::SetFolder(const std::string& folder) {
     auto add = [&](const std::string& path, const QIcon& icon) {
       auto* item = new QListWidgetItem(
           icon, QString(depth * kIndentPerLevel, ' ') + ToText(EntryName(path)));
-      item->setData(Qt::UserRole, ToText(path));
+      item->setData(Qt::UserRole, ToBytes(path));
       DirInDataFile_->addItem(item);
     };
     for (const auto& ancestor : listing.ancestors) {
@@ -164,6 +176,10 @@ bool InputFileSelection::eventFilter(QObject* watched, QEvent* event) {
   return QObject::eventFilter(watched, event);
 }
 
+std::string InputFileSelection::FileNameToOpen() const {
+  return box_name_.BytesFor(txtInFileName_->text().toStdString());
+}
+
 void InputFileSelection::drvInDataFile_Change() {
   RunHandled("drvInDataFile_Change", [&] {
     const std::string drive = CurrentDrive();
@@ -179,7 +195,8 @@ void InputFileSelection::FileInDataFile_Click() {
   RunHandled("FileInDataFile_Click", [&] {
     const QList<QListWidgetItem*> selected = FileInDataFile_->selectedItems();
     if (selected.isEmpty()) return;
-    txtInFileName_->setText(ToText(AddBackslash(file_folder_) + ToPath(selected.front()->text())));
+    const std::string path = AddBackslash(file_folder_) + BytesOf(*selected.front());
+    txtInFileName_->setText(QString::fromStdString(box_name_.Show(path)));
   });
 }
 
@@ -187,7 +204,7 @@ void InputFileSelection::txtInFileName_OLEDragDrop(const QList<QUrl>& urls) {
   RunHandled("txtInFileName_OLEDragDrop", [&] {
     std::vector<std::string> files;
     for (const QUrl& url : urls) {
-      if (IsLocalFileUrl(url)) files.push_back(ToPath(url.toLocalFile()));
+      if (IsLocalFileUrl(url)) files.push_back(LocalFileBytes(url));
     }
     if (files.size() > 1) {
       ShowMessage(txtInFileName_->window(), kOneFileOnly, MsgIcon::Information);
@@ -202,13 +219,13 @@ void InputFileSelection::txtInFileName_OLEDragDrop(const QList<QUrl>& urls) {
     // A folder opens itself in the folder list; a hidden or special file fails here,
     // since it is no folder, and the box keeps its text.
     SetFolder(IsNormalFile(dropped) ? folder : dropped);
-    txtInFileName_->setText(ToText(dropped));
+    txtInFileName_->setText(QString::fromStdString(box_name_.Show(dropped)));
   });
 }
 
 void InputFileSelection::EnterFolderEntry(const QListWidgetItem* item) {
   if (item == nullptr) return;
-  const std::string folder = ToPath(item->data(Qt::UserRole).toString());
+  const std::string folder = BytesOf(*item);
   RunHandled("DirInDataFile_Change", [&] { SetFolder(folder); });
 }
 
@@ -237,7 +254,10 @@ void InputFileSelection::ShowFiles(const std::string& folder) {
   const std::vector<std::string> files = ListFiles(folder);
   const QSignalBlocker quiet(FileInDataFile_);
   FileInDataFile_->clear();
-  for (const auto& name : files) FileInDataFile_->addItem(ToText(name));
+  for (const auto& name : files) {
+    auto* item = new QListWidgetItem(ToText(name), FileInDataFile_);
+    item->setData(Qt::UserRole, ToBytes(name));
+  }
   file_folder_ = folder;
 }
 

@@ -20,6 +20,8 @@
 #include <string>
 #include <vector>
 
+#include "file_name_text.h"
+
 class QComboBox;
 class QLineEdit;
 class QListWidget;
@@ -66,6 +68,10 @@ class InputFileSelection : public QObject {
   // Applies the drop rule to `data` as if it had been dropped onto the file-name box.
   void HandleDrop(const QMimeData& data);
 
+  // The name "入力" opens: the file system's own bytes of the file a click or a drop put
+  // into the box, while the box shows it unchanged; else the box's text as typed.
+  std::string FileNameToOpen() const;
+
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -92,6 +98,9 @@ class InputFileSelection : public QObject {
   std::vector<std::string> drives_;
   std::string folder_;
   std::string file_folder_;
+  // Paths and names are the file system's bytes; the lists and the box show their
+  // DisplayPathText, and each list entry keeps its bytes beside its text.
+  NameBehindText box_name_;
 };
 
 }  // namespace ostrel

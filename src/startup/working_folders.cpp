@@ -98,6 +98,10 @@ bool InitEnvironment(int16_t intKind) {
     InitLog(strLogFolder);
     MakeFolder(strConfigFolder);
     MakeFolder(strTempFolder);
+    // A Temp that is a link, to a folder or anywhere else, is kept and not emptied: its
+    // target is no folder of this program and may be another user's, and the files there
+    // were never put there by this program. ClearFolder refuses to follow it (O_NOFOLLOW)
+    // and start-up goes on, since nothing of the program is kept in Temp.
     ClearFolder(strTempFolder, 1);
     return true;
   } catch (...) {

@@ -75,6 +75,10 @@ void TransmissionStatistics::Transmitted(size_t bytes, TimePoint sent, int attem
   Changed();
 }
 
+void TransmissionStatistics::TransmitStamped(TimePoint sent) {
+  if (pending_) pending_->sent = sent;
+}
+
 void TransmissionStatistics::TransmissionUnanswered() {
   if (!pending_) return;
   Decide(TransmissionRecord::kUnanswered, 0);

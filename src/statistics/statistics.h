@@ -84,6 +84,7 @@ class TransmissionStatistics final : public SendCycleObserver {
   void CycleStarted() override;
   void CheckFailed() override;
   void Transmitted(size_t bytes, TimePoint sent, int attempt) override;
+  void TransmitStamped(TimePoint sent) override;
   void TransmissionUnanswered() override;
   void Arrived(size_t bytes, TimePoint arrival, bool answer) override;
   void CycleEnded(CycleOutcome outcome) override;

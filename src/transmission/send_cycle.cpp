@@ -196,7 +196,8 @@ void SendCycle::StepSend() {
   if (bytSendData.empty()) throw RunTimeError(kNoSendData);
   view_.SetRecvLed(kLedOff);
   wscSend_.SendData(bytSendData);
-  const auto sent = std::chrono::steady_clock::now();
+  const auto sent = wscSend_.SentTime();
+  reported_sent_ = sent;
   ++attempts_;
   awaiting_answer_ = true;
   view_.SetSendLed(kLedGreen);
@@ -344,6 +345,11 @@ void SendCycle::wscSend_DataArrival(int32_t bytesTotal) {
   const bool answer = awaiting_answer_;
   awaiting_answer_ = false;
   try {
+    // The kernel's transmit time may have come only after the transmission was reported.
+    if (observer_ && answer && wscSend_.SentTime() != reported_sent_) {
+      reported_sent_ = wscSend_.SentTime();
+      observer_->TransmitStamped(reported_sent_);
+    }
     if (observer_) observer_->Arrived(static_cast<size_t>(bytesTotal), wscSend_.ArrivalTime(), answer);
     std::vector<uint8_t> data;
     wscSend_.GetData(data);

@@ -138,6 +138,8 @@ class SendCycle : public QObject {
   bool pending_press_ = false;
 
   SendCycleObserver* observer_ = nullptr;
+  // The send time the observer was given for the latest transmission.
+  std::chrono::steady_clock::time_point reported_sent_{};
   // The transmissions of the running cycle so far, and whether the latest still waits
   // for its answer (for the observer only).
   int attempts_ = 0;

@@ -42,11 +42,15 @@ class SendCycleObserver {
   virtual void CycleStarted() {}
   // One reachability check found no reply.
   virtual void CheckFailed() {}
-  // A datagram of `bytes` bytes went out, `sent` taken right after the socket took it.
-  // `attempt` counts the transmissions of this cycle from 1; above 1 is a retransmission.
+  // A datagram of `bytes` bytes went out at `sent`: the kernel's transmit time where it
+  // came with the send, else the moment right before the send call. `attempt` counts the
+  // transmissions of this cycle from 1; above 1 is a retransmission.
   virtual void Transmitted(size_t bytes, TimePoint sent, int attempt) {
     (void)bytes, (void)sent, (void)attempt;
   }
+  // The kernel's transmit time of the latest transmission, when it came only after
+  // Transmitted: it replaces that `sent`. Reported before the Arrived that answers it.
+  virtual void TransmitStamped(TimePoint sent) { (void)sent; }
   // The answer time of the latest transmission ran out without an answer.
   virtual void TransmissionUnanswered() {}
   // A datagram of `bytes` bytes arrived at `arrival` (the kernel's receive time where the

@@ -14,6 +14,7 @@
 
 #include "common/host_address.h"
 #include "common/run_time_error.h"
+#include "kernel_stamps.h"
 
 namespace ostrel {
 namespace {
@@ -80,7 +81,7 @@ class AtScopeEnd {
 
 }  // namespace
 
-SocketControl::SocketControl(QObject* parent) : QObject(parent) {}
+SocketControl::SocketControl(QObject* parent) : QObject(parent) { KeepReceiveStampsOn(); }
 
 SocketControl::~SocketControl() { Close(); }
 
@@ -120,12 +121,19 @@ void SocketControl::SendData(const std::vector<uint8_t>& data) {
   remote_address_ = address;
 
   const auto* to = reinterpret_cast<const sockaddr*>(&destination);
+  auto started = std::chrono::steady_clock::now();
   ssize_t written = sendto(fd_, data.data(), data.size(), 0, to, sizeof destination);
   if (written < 0 && MayPassOnRetry(errno)) {
+    started = std::chrono::steady_clock::now();
     written = sendto(fd_, data.data(), data.size(), 0, to, sizeof destination);
   }
   if (written < 0) throw RunTimeError(DescriptionOf(errno, desc::kSendFailed));
   if (static_cast<size_t>(written) != data.size()) throw RunTimeError(desc::kSendFailed);
+  send_started_ = started;
+  sent_time_ = started;
+  datagrams_before_latest_ = datagrams_sent_++;
+  transmit_stamp_due_ = transmit_stamps_;
+  if (transmit_stamp_due_) TakeQueuedErrors();  // mostly there already
 }
 
 void SocketControl::GetData(std::vector<uint8_t>& data) {
@@ -146,6 +154,9 @@ void SocketControl::Bind() {
   setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
   const int on = 1;
   setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
+  transmit_stamps_ = RequestTransmitStamps(fd);
+  datagrams_sent_ = 0;
+  transmit_stamp_due_ = false;
   // A broadcast destination (255.255.255.255, a subnet's last address) is sent to as any.
   setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
   sockaddr_in local{};
@@ -163,36 +174,38 @@ void SocketControl::Bind() {
   connect(notifier_, &QSocketNotifier::activated, this, &SocketControl::OnReadyRead);
 }
 
+// A stamp after the read, or from before the socket was bound, means the real-time clock
+// was set meanwhile; the stamp then says nothing.
 std::chrono::steady_clock::time_point SocketControl::ArrivalOf(
     const timespec* stamp, std::chrono::steady_clock::time_point read_at) const {
   if (stamp == nullptr) return read_at;
-  timespec now{};
-  clock_gettime(CLOCK_REALTIME, &now);
-  const auto waited = std::chrono::seconds(now.tv_sec - stamp->tv_sec) +
-                      std::chrono::nanoseconds(now.tv_nsec - stamp->tv_nsec);
-  if (waited <= waited.zero()) return read_at;
-  // A wait longer than the socket has been bound means the real-time clock was set
-  // meanwhile; the stamp then says nothing.
-  const auto arrived =
-      read_at - std::chrono::duration_cast<std::chrono::steady_clock::duration>(waited);
-  return arrived < bound_at_ ? read_at : arrived;
+  const auto arrived = OnSteadyClock(*stamp);
+  return arrived > read_at || arrived < bound_at_ ? read_at : arrived;
 }
 
 // Where the kernel reports ICMP errors to the socket, each one also waits in the socket's
-// error queue, which keeps the socket readable to poll; the queue is emptied whenever a
-// read finds no datagram, so the notifier is not raised again and again for nothing.
-void SocketControl::DropQueuedErrors() {
-  char ignored[64];
-  for (int i = 0; i < 1024; ++i) {
-    iovec into{ignored, sizeof ignored};
-    msghdr message{};
-    message.msg_iov = &into;
-    message.msg_iovlen = 1;
-    if (recvmsg(fd_, &message, MSG_ERRQUEUE | MSG_DONTWAIT) < 0) return;
+// error queue, and so do the transmit stamps; either keeps the socket readable to poll.
+// The queue is emptied whenever a read finds no datagram, so the notifier is not raised
+// again and again for nothing, and before a datagram is read while a transmit stamp is
+// due, so an answer never comes before the stamp of what it answers. Reading the error
+// queue never takes a datagram.
+void SocketControl::TakeQueuedErrors() {
+  ErrorQueueEntry entry;
+  for (int i = 0; i < 1024 && entry.ReadFrom(fd_); ++i) {
+    if (!transmit_stamp_due_) continue;
+    const std::optional<TransmitStamp> stamp = TransmitStampIn(entry.message());
+    // A stamp numbered below the latest datagram's is an earlier datagram's.
+    if (!stamp || stamp->number < datagrams_before_latest_) continue;
+    transmit_stamp_due_ = false;
+    // The datagram cannot have left before the send call began, nor after now; a stamp
+    // outside says the real-time clock was set meanwhile, and the fallback stays.
+    const auto left = OnSteadyClock(stamp->when);
+    if (left >= send_started_ && left <= std::chrono::steady_clock::now()) sent_time_ = left;
   }
 }
 
 long SocketControl::ReadOne() {
+  if (transmit_stamp_due_) TakeQueuedErrors();
   if (read_buffer_.empty()) read_buffer_.resize(kLargestDatagram);
   iovec into{read_buffer_.data(), read_buffer_.size()};
   alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timespec))];
@@ -210,10 +223,13 @@ long SocketControl::ReadOne() {
     if (size < 0 && !MayPassOnRetry(errno)) break;  // nothing waits
   }
   if (size < 0) {
-    DropQueuedErrors();
+    TakeQueuedErrors();
     return -1;
   }
   const auto read_at = std::chrono::steady_clock::now();
+  // A stamp that has not come before the first datagram after the send is not waited
+  // for any longer, so a flood of arrivals costs no extra reads.
+  transmit_stamp_due_ = false;
   const timespec* stamp = nullptr;
   for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
     if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS &&

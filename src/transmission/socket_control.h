@@ -40,6 +40,13 @@ class SocketControl : public QObject {
   // the host does not resolve, or the datagram cannot be sent; nothing is sent then.
   void SendData(const std::vector<uint8_t>& data);
 
+  // When the latest datagram SendData sent left, on the steady clock: the kernel's
+  // transmit time where it has given one by now, else the moment right before the send
+  // call, which is never later than the datagram left. The kernel's time, when it comes
+  // after SendData has returned, is taken in before any datagram arriving later is
+  // announced, so an answer's handler reads it here.
+  std::chrono::steady_clock::time_point SentTime() const { return sent_time_; }
+
   // Takes the waiting datagram (the one DataArrival announced) into `data`.
   void GetData(std::vector<uint8_t>& data);
 
@@ -82,7 +89,9 @@ class SocketControl : public QObject {
   // Reads the next waiting datagram into read_buffer_ and stamps arrival_time_; the size,
   // or -1 when nothing waits.
   long ReadOne();
-  void DropQueuedErrors();
+  // Empties the socket's error queue without waiting: ICMP errors of earlier datagrams
+  // go, the transmit stamp of the latest datagram is taken into sent_time_.
+  void TakeQueuedErrors();
   // The steady-clock time of a datagram the kernel stamped at `stamp` (real time), read
   // at `read_at`.
   std::chrono::steady_clock::time_point ArrivalOf(
@@ -97,6 +106,14 @@ class SocketControl : public QObject {
   int32_t remote_port_ = 0;
   uint32_t remote_address_ = 0;
   bool datagram_taken_ = false;
+  std::chrono::steady_clock::time_point sent_time_{};
+  // The moment before the latest send call; the number of datagrams sent on the socket
+  // before it; whether its transmit stamp is still to come.
+  std::chrono::steady_clock::time_point send_started_{};
+  uint32_t datagrams_before_latest_ = 0;
+  uint32_t datagrams_sent_ = 0;
+  bool transmit_stamp_due_ = false;
+  bool transmit_stamps_ = false;  // the kernel stamps this socket's datagrams
   // The datagram being announced, read before its announcement.
   std::vector<uint8_t> received_;
   std::chrono::steady_clock::time_point arrival_time_{};

@@ -50,6 +50,26 @@ class QtMessageBoxPresenter final : public MessageBoxPresenter {
 QtMessageBoxPresenter g_qt_presenter;
 MessageBoxPresenter* g_presenter = &g_qt_presenter;
 
+// Watches one button and presses it on Enter, before the button (which takes only Space)
+// or its window (where Enter presses nothing) sees the key.
+class EnterPressesButton final : public QObject {
+ public:
+  explicit EnterPressesButton(QAbstractButton* button) : QObject(button), button_(button) {}
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (watched != button_ || event->type() != QEvent::KeyPress) return false;
+    const auto* key = static_cast<QKeyEvent*>(event);
+    if (key->key() != Qt::Key_Return && key->key() != Qt::Key_Enter) return false;
+    if ((key->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier) return false;
+    if (!key->isAutoRepeat() && button_->isEnabled()) button_->click();
+    return true;
+  }
+
+ private:
+  QAbstractButton* button_;
+};
+
 QFont FontWithFallback(const QString& family, const QString& fallback, double points, bool bold) {
   QFont font;
   font.setFamilies({family, fallback});
@@ -76,7 +96,12 @@ QPushButton* MakeDialogButton(QWidget* parent, const char* name, const char* cap
   button->setGeometry(geometry);
   button->setAutoDefault(false);
   button->setDefault(false);
+  PressOnEnter(button);
   return button;
+}
+
+void PressOnEnter(QAbstractButton* button) {
+  button->installEventFilter(new EnterPressesButton(button));
 }
 
 bool SwallowEnterAndEscape(QKeyEvent& event) {

@@ -10,6 +10,7 @@
 #include <QString>
 #include <string>
 
+class QAbstractButton;
 class QKeyEvent;
 class QLabel;
 class QPushButton;
@@ -32,9 +33,14 @@ QFont MonospaceFont(double points, bool bold = false);
 // A dialog's label: object name, caption (UTF-8), place and font.
 QLabel* MakeDialogLabel(QWidget* parent, const QString& name, const char* caption, QRect geometry,
                         const QFont& font);
-// A dialog's button, which Enter never presses, not even while it has the focus.
+// A dialog's button. It is never a default button: Enter presses it only while it has
+// the focus (PressOnEnter), like Space.
 QPushButton* MakeDialogButton(QWidget* parent, const char* name, const char* caption,
                               QRect geometry);
+// Enter (either key) presses `button` while it has the focus, as on the desktops the
+// operators know; a held key presses it once. Nothing else changes: Enter in a text box
+// still goes to the box.
+void PressOnEnter(QAbstractButton* button);
 // The dialogs close by their buttons and the close box only: Enter and Esc are accepted
 // here and do nothing (true); any other key is left to the dialog (false).
 bool SwallowEnterAndEscape(QKeyEvent& event);

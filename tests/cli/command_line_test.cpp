@@ -14,17 +14,17 @@ CommandLine Parse(QStringList arguments) {
 
 TEST(CommandLine, EveryOverrideIsTakenAsTheSettingsWouldGiveIt) {
   const CommandLine c =
-      Parse({"--dest",    " 10.0.0.2 ", "--port",         "80.4",   "--src-port", "1e3",
-             "-c",        "0",          "--interval",     "65535",  "--timeout",  "-1",
-             "--retries", "2.5",        "--ping-retries", "&H7FFF", "--hex",      "01",
-             "--json",    "-q",         "--answer-out",   "a.bin",  "--settings", "s.ini"});
+      Parse({"--dest",    " 10.0.0.2 ", "--port",         "80.4",    "--src-port", "1e3",
+             "-c",        "0",          "--interval",     "3600000", "--timeout",  "-1",
+             "--retries", "2.5",        "--ping-retries", "&H7FFF",  "--hex",      "01",
+             "--json",    "-q",         "--answer-out",   "a.bin",   "--settings", "s.ini"});
   ASSERT_EQ(c.action, CommandLine::Action::kRun) << c.text;
   const SendOptions& o = c.options;
   EXPECT_EQ(o.dest, "10.0.0.2");
   EXPECT_EQ(o.dest_port, 80);
   EXPECT_EQ(o.src_port, 1000);
   EXPECT_EQ(o.count, 0);
-  EXPECT_EQ(o.interval_ms, 65535);
+  EXPECT_EQ(o.interval_ms, 3600000);
   EXPECT_EQ(o.timeout_ms, -1);
   EXPECT_EQ(o.retries, 2) << "halves to even";
   EXPECT_EQ(o.ping_retries, 32767);
@@ -48,7 +48,8 @@ TEST(CommandLine, BadValuesNameTheOptionAndItsRange) {
       {{"--src-port", "-1"}, "--src-port \"-1\": 送信元ポート番号が不正です。(0～65535)"},
       {{"--dest", "192.168.0"},
        "--dest \"192.168.0\": 送信先IPアドレスが不正です。(0.0.0.0～255.255.255.255)"},
-      {{"--interval", "1999"}, "--interval \"1999\": 送信周期が不正です。(2000～65535)"},
+      {{"--interval", "3600001"}, "--interval \"3600001\": 送信周期が不正です。(0～3600000)"},
+      {{"--interval", "-1"}, "--interval \"-1\": 送信周期が不正です。(0～3600000)"},
       {{"--retries", "32768"},
        "--retries \"32768\": 共通のリトライ回数が不正です。(-32768～32767)"},
       {{"--ping-retries", "x"},

@@ -191,8 +191,9 @@ TEST_F(MainWindowTest, MenuOpensTheSettingsDialogModally) {
 
 TEST_F(MainWindowTest, LoadButtonChecksTheNameThenFillsTheSendGrid) {
   window_.EnsureLoaded();
-  window_.cmdRead()->click();
+  QTest::keyClick(window_.cmdRead(), Qt::Key_Return);  // Enter presses a focused button
   window_.txtInFileName()->setText(QString::fromStdString(dir_ / "missing.bin"));
+  QTest::keyClick(window_.txtInFileName(), Qt::Key_Return);  // and nothing in the box
   window_.cmdRead()->click();
   ASSERT_EQ(boxes_.shown.size(), 2u);
   EXPECT_EQ(boxes_.shown[0].text, "入力ファイルを指定してください。");

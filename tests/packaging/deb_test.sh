@@ -60,7 +60,7 @@ no_capabilities() { [ -z "$(getcap "$folder/ostrel" "$folder/ostrel-send" 2>&1)"
 check "no program holds a capability (getcap prints nothing)" no_capabilities
 check "the settings file is a conffile" \
   bash -c "dpkg-query -W -f='\${Conffiles}' ostrel | grep -q ' $settings '"
-for dep in fonts-noto-cjk iputils-ping 'libqt6widgets6 (' 'libc6 ('; do
+for dep in fonts-noto-cjk iputils-ping qt6-translations-l10n 'libqt6widgets6 (' 'libc6 ('; do
   check "the package depends on $dep" bash -c "dpkg-deb -f '$deb' Depends | grep -qF '$dep'"
 done
 for file in /usr/share/applications/ostrel.desktop /usr/share/metainfo/org.ostrel.Ostrel.metainfo.xml \

@@ -309,6 +309,12 @@ TEST_F(FlexGridTest, DoubleClickOnDataCellNamesItThenRaisesDblClick) {
   EXPECT_EQ(double_clicks.count(), 1);
   EXPECT_EQ(grid_.Row(), 2);
   EXPECT_EQ(grid_.Col(), 11);
+
+  // The right and the middle button open nothing.
+  for (const Qt::MouseButton button : {Qt::RightButton, Qt::MiddleButton}) {
+    QTest::mouseDClick(grid_.viewport(), button, {}, CellCentre(1, 4));
+  }
+  EXPECT_EQ(double_clicks.count(), 1);
 }
 
 TEST_F(FlexGridTest, OperatorSelectsDataCellsButNeverAHeader) {

@@ -18,6 +18,7 @@
 #include "common/tool_kind.h"
 #include "logging/operation_log.h"
 #include "senddata/file_lists.h"
+#include "senddata/send_data_file.h"
 #include "support/fake_message_box.h"
 #include "support/test_support.h"
 
@@ -91,7 +92,7 @@ class InputFileSelectionTest : public ::testing::Test {
   std::vector<std::string> FolderRows() const {
     std::vector<std::string> rows;
     for (int i = 0; i < dir_->count(); ++i)
-      rows.push_back(dir_->item(i)->data(Qt::UserRole).toString().toStdString());
+      rows.push_back(dir_->item(i)->data(Qt::UserRole).toByteArray().toStdString());
     return rows;
   }
   std::vector<std::string> FileRows() const {
@@ -391,6 +392,46 @@ TEST_F(InputFileSelectionTest, JapaneseNamesAreListedPickedAndDropped) {
   EXPECT_EQ(selection_->CurrentFolder(), At("日本語"));
   EXPECT_EQ(Box(), At("日本語/データ.bin"));
   EXPECT_EQ(dir_->currentItem()->text().trimmed(), "日本語");
+}
+
+// Names copied from a Windows machine keep their code page 932 bytes: shown as Japanese,
+// and opened by those bytes; a byte that is no text at all shows as U+FFFD.
+TEST_F(InputFileSelectionTest, NamesThatAreNoUtf8AreShownReadablyAndOpenedByTheirBytes) {
+  const std::string folder = At("\x8E\x8E\x8C\xB1");  // 試験 in code page 932
+  const std::string file = folder + "/bad\xFF.bin";
+  fs::create_directory(folder);
+  WriteFileBytes(file, "\x01");
+  WriteFileBytes(At("\x8E\x8E\x8C\xB1.bin"), "\x02");
+  Start();
+  Show();
+  EXPECT_NE(FileRow("試験.bin"), -1);
+  files_->setCurrentRow(FileRow("試験.bin"));
+  EXPECT_EQ(Box(), At("試験.bin"));
+  EXPECT_EQ(selection_->FileNameToOpen(), At("\x8E\x8E\x8C\xB1.bin"));
+  EXPECT_EQ(CheckInputFileName(selection_->FileNameToOpen()), InputFileCheck::kOk);
+
+  DoubleClickFolder(folder);
+  EXPECT_EQ(selection_->CurrentFolder(), folder);
+  EXPECT_EQ(dir_->currentItem()->text().trimmed(), "試験");
+  ASSERT_EQ(FileRows(), std::vector<std::string>{"bad\uFFFD.bin"});
+  files_->setCurrentRow(0);
+  EXPECT_EQ(Box(), At("試験/bad\uFFFD.bin"));
+  EXPECT_EQ(selection_->FileNameToOpen(), file);
+  EXPECT_EQ(CheckInputFileName(selection_->FileNameToOpen()), InputFileCheck::kOk);
+
+  // A typed name is used as typed, also one that reads like a listed one.
+  txt_->setText(QString::fromStdString(At("試験.bin")));
+  EXPECT_EQ(selection_->FileNameToOpen(), At("試験.bin"));
+  EXPECT_EQ(CheckInputFileName(selection_->FileNameToOpen()), InputFileCheck::kNoSuchFile);
+
+  // A drop carries the bytes percent-encoded in its URL.
+  selection_->SetFolder(root_);
+  const QByteArray encoded = QByteArray::fromStdString(file).toPercentEncoding("/");
+  selection_->HandleDrop(*UrlDrop({QUrl::fromEncoded("file://" + encoded)}));
+  EXPECT_EQ(selection_->CurrentFolder(), folder);
+  EXPECT_EQ(Box(), At("試験/bad\uFFFD.bin"));
+  EXPECT_EQ(selection_->FileNameToOpen(), file);
+  EXPECT_TRUE(Log().empty());
 }
 
 TEST_F(InputFileSelectionTest, AFolderRemovedWhileShownLogsAndTheListsStay) {

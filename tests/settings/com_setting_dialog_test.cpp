@@ -429,20 +429,30 @@ TEST_F(ComSettingDialogTest, ARunTimeErrorInCancelIsLoggedAndTheDialogStaysOpen)
 
 // ---- Keys and closing -------------------------------------------------------------------
 
-TEST_F(ComSettingDialogTest, EnterAndEscPressNothingAndDoNotClose) {
-  Open("UdpSrcPort=5000", "UdpSrcPort=bad");  // a pressed button would show a message
+TEST_F(ComSettingDialogTest, EnterPressesOnlyAFocusedButtonAndEscNothing) {
+  Open("UdpSrcPort=5000", "UdpSrcPort=bad");  // a pressed 設定 shows a message
   for (QWidget* target :
        std::initializer_list<QWidget*>{dialog_->txtSrcPort(), dialog_->cboTimeUnit()->lineEdit(),
                                        dialog_->cmdApply(), dialog_->cmdCancel(), dialog_}) {
     target->setFocus();
+    const bool button = qobject_cast<QPushButton*>(target) != nullptr;
     for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape}) {
+      if (button && key != Qt::Key_Escape) continue;
       QTest::keyClick(target, key);
       EXPECT_TRUE(IsOpen()) << target->metaObject()->className() << " key " << key;
     }
   }
   EXPECT_TRUE(Boxes().empty());
   EXPECT_EQ(finished_->count(), 0);
-  EXPECT_EQ(closed_->count(), 0);
+
+  dialog_->cmdApply()->setFocus();
+  QTest::keyClick(dialog_->cmdApply(), Qt::Key_Return);
+  EXPECT_EQ(Boxes().size(), 1u) << "設定 was pressed and found the bad port";
+  dialog_->cmdCancel()->setFocus();
+  QTest::keyClick(dialog_->cmdCancel(), Qt::Key_Enter, Qt::KeypadModifier);
+  EXPECT_EQ(Boxes().size(), 2u) << "キャンセル was pressed and refused the bad stored port";
+  EXPECT_TRUE(IsOpen());
+  EXPECT_EQ(finished_->count(), 0);
 }
 
 TEST_F(ComSettingDialogTest, TheCloseBoxClosesWithoutFinishing) {

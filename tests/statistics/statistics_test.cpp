@@ -77,11 +77,20 @@ TEST_F(StatisticsTest, OneAnswerHasNoJitterAndRoundsToTheNearestMicrosecond) {
   EXPECT_FALSE(stats_.Rtt()->jitter);
   Exchange(1500ns);
   EXPECT_EQ(stats_.Rtt()->last, 2u);
-  // The kernel may stamp an answer before the send call has returned: 0, not negative.
+  // A time that would go below zero (a real-time clock set between the stamps) is 0.
   stats_.Transmitted(3, t_, 1);
   stats_.Arrived(4, t_ - 20us, true);
   EXPECT_EQ(stats_.Rtt()->last, 0u);
   EXPECT_EQ(stats_.Rtt()->min, 0u);
+}
+
+TEST_F(StatisticsTest, AKernelTransmitTimeLearnedLateReplacesTheSendMoment) {
+  stats_.Transmitted(3, t_, 1);
+  stats_.TransmitStamped(t_ + 30us);
+  stats_.Arrived(4, t_ + 1030us, true);
+  EXPECT_EQ(stats_.Rtt()->last, 1000u);
+  stats_.TransmitStamped(t_);  // nothing waits: nothing changes
+  EXPECT_EQ(stats_.Rtt()->last, 1000u);
 }
 
 TEST_F(StatisticsTest, CountsEveryKindOfEventAsTheCycleReportsIt) {

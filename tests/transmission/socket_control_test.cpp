@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -19,6 +21,7 @@
 #include <thread>
 
 #include "common/run_time_error.h"
+#include "transmission/kernel_stamps.h"
 
 namespace ostrel {
 namespace {
@@ -529,6 +532,85 @@ TEST_F(SocketControlTest, ArrivalTimeIsWhenTheDatagramCameNotWhenItWasRead) {
   EXPECT_GE(arrived, sent - milliseconds(5));
   EXPECT_LE(arrived, slept);
   EXPECT_GE(read - arrived, milliseconds(45));
+}
+
+// ---- Transmit stamps -------------------------------------------------------------------
+
+// The kernel's transmit stamps as the error queue gives them: numbered per socket from 0,
+// each within its send call; an ICMP error in the same queue is no stamp.
+TEST(KernelStamps, TransmitStampsAreNumberedAndAnIcmpErrorIsNone) {
+  const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  ASSERT_GE(fd, 0);
+  const int on = 1;
+  ASSERT_EQ(setsockopt(fd, IPPROTO_IP, IP_RECVERR, &on, sizeof on), 0);
+  if (!RequestTransmitStamps(fd)) {
+    close(fd);
+    GTEST_SKIP() << "the kernel gives no transmit stamps";
+  }
+  QUdpSocket listener;
+  ASSERT_TRUE(listener.bind(QHostAddress::LocalHost, 0));
+  const quint16 closed_port = FreePort();
+  std::vector<TransmitStamp> stamps;
+  int others = 0;
+  const auto send_to = [&](quint16 port) {
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    to.sin_port = htons(port);
+    timespec before{}, after{};
+    clock_gettime(CLOCK_REALTIME, &before);
+    ASSERT_EQ(sendto(fd, "x", 1, 0, reinterpret_cast<sockaddr*>(&to), sizeof to), 1);
+    clock_gettime(CLOCK_REALTIME, &after);
+    // Wait for the entries of this datagram (the stamp, and an ICMP error for a closed port).
+    const size_t expected_stamps = stamps.size() + 1;
+    const int expected_others = others + (port == closed_port ? 1 : 0);
+    for (int round = 0; round < 50 && (stamps.size() < expected_stamps || others < expected_others);
+         ++round) {
+      pollfd ready{fd, 0, 0};
+      poll(&ready, 1, 100);
+      ErrorQueueEntry entry;
+      while (entry.ReadFrom(fd)) {
+        if (const auto stamp = TransmitStampIn(entry.message())) {
+          const auto ns = [](const timespec& t) { return t.tv_sec * 1'000'000'000LL + t.tv_nsec; };
+          EXPECT_GE(ns(stamp->when), ns(before));
+          EXPECT_LE(ns(stamp->when), ns(after));
+          stamps.push_back(*stamp);
+        } else {
+          ++others;
+        }
+      }
+    }
+  };
+  send_to(listener.localPort());
+  send_to(closed_port);
+  close(fd);
+  ASSERT_EQ(stamps.size(), 2u);
+  EXPECT_EQ(stamps[0].number, 0u);
+  EXPECT_EQ(stamps[1].number, 1u);
+  EXPECT_EQ(others, 1) << "the ICMP error of the closed port";
+}
+
+// The send moment is the kernel's, inside the send call, and an answer is never stamped
+// before it; an ICMP error waiting beside the stamp changes neither.
+TEST_F(SocketControlTest, TheSendMomentLiesWithinTheSendAndBeforeItsAnswer) {
+  TakeArrivals();
+  Bind();
+  ASSERT_TRUE(ReportIcmpErrorsOnSocketOfPort(port_));
+  control_.SetRemotePort(FreePort());
+  control_.SendData(Bytes({0x20}));  // its ICMP error waits on the socket
+  control_.SetRemotePort(peer_.Port());
+  const auto before = std::chrono::steady_clock::now();
+  control_.SendData(Bytes({0x21}));
+  const auto after = std::chrono::steady_clock::now();
+  EXPECT_GE(control_.SentTime(), before);
+  EXPECT_LE(control_.SentTime(), after);
+  const auto sent = control_.SentTime();
+  EXPECT_EQ(peer_.Receive().data(), QByteArray("\x21"));
+  peer_.SendTo(port_, "answer");
+  ASSERT_TRUE(WaitForArrivals(1));
+  EXPECT_EQ(arrivals_[0].size, 6);
+  EXPECT_GT(control_.ArrivalTime(), sent);
+  EXPECT_EQ(control_.SentTime(), sent);
 }
 
 }  // namespace
