@@ -89,7 +89,7 @@ MainWindow::~MainWindow() {
 void MainWindow::EnableStatistics() {
   if (statistics_) return;
   statistics_ = std::make_unique<TransmissionStatistics>();
-  cycle_->SetObserver(statistics_.get());
+  observers_.Add(statistics_.get());
   auto* view = menuBar()->addMenu(Q("表示"));
   Statistics_ = view->addAction(Q("統計"));
   connect(Statistics_, &QAction::triggered, this, &MainWindow::Statistics_Click);
@@ -173,6 +173,7 @@ void MainWindow::BuildTransmission() {
     ping_->Start(host, tries);
   };
   cycle_ = new SendCycle(settings_, *wscSend_, *tmrSend_, *tmrRcvAns_, *this, start_ping, this);
+  cycle_->SetObserver(&observers_);
   connect(cmdSendData_, &QPushButton::clicked, cycle_, &SendCycle::cmdSendData_Click);
   connect(tmrSend_, &Timer::Tick, cycle_, &SendCycle::tmrSend_Timer);
   connect(tmrRcvAns_, &Timer::Tick, cycle_, &SendCycle::tmrRcvAns_Timer);

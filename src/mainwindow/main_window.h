@@ -21,6 +21,7 @@
 #include <string>
 
 #include "settings/read_setting.h"
+#include "transmission/observer_fan_out.h"
 #include "transmission/send_cycle.h"
 
 class QComboBox;
@@ -170,6 +171,8 @@ class MainWindow : public QMainWindow, private ReadSettingHost, private SendCycl
   SendCycle* cycle_ = nullptr;
   ByteEditorDialog* frmInputData_ = nullptr;  // loaded on the first double click
   InputFileSelection* inputFiles_ = nullptr;
+  // Everything that watches the send cycles (the statistics, …).
+  ObserverFanOut observers_;
   std::unique_ptr<TransmissionStatistics> statistics_;
   QAction* Statistics_ = nullptr;
   StatisticsWindow* frmStatistics_ = nullptr;
