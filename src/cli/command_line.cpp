@@ -18,11 +18,12 @@ QString Q(const char* utf8) { return QString::fromUtf8(utf8); }
 class Parser {
  public:
   explicit Parser(const QStringList& arguments) : arguments_(arguments) {
-    parser_.setApplicationDescription(
-        Q("設定ファイルの通信設定で送信サイクルを実行します。到達確認（Ping）、送信、応答待ち、"
-          "再送を画面版と同じ手順で行い、同じ操作ログに記録します。\n"
-          "終了コード: 0 全サイクル応答あり / 1 応答なし・到達不能あり / 2 引数・設定の誤り / "
-          "3 実行時エラー"));
+    parser_.setApplicationDescription(Q(
+        "設定ファイルの通信設定で送信サイクルを実行します。到達確認（Ping）、送信、応答待ち、"
+        "再送を画面版と同じ手順で行い、同じ操作ログに記録します。\n"
+        "終了コード: 0 全サイクル応答あり（期待応答があれば全て一致） / 1 応答なし・到達不能あり / "
+        "2 引数・設定・試験ファイルの誤り / 3 実行時エラー / "
+        "4 全サイクル応答ありで期待応答に一致しない応答あり"));
     parser_.addHelpOption();
     parser_.addVersionOption();
     Add({"settings"}, "設定ファイル（既定: 実行ファイルの隣の Config/Kiv_UdpSendSetting.ini）",
@@ -41,6 +42,12 @@ class Parser {
     Add({"json"}, "サイクルごとと集計を JSON で出力する");
     Add({"q", "quiet"}, "集計だけを出力する");
     Add({"answer-out"}, "最後の応答データをこのファイルに書き出す", "file");
+    Add({"test"},
+        "試験ファイル（送信データと期待応答。--data・--hex・--expect・--expect-from "
+        "はその部分を置き換える）",
+        "file");
+    Add({"expect"}, "期待応答のパターン（例: \"01 03 04 ?? ?? *\"）", "pattern");
+    Add({"expect-from"}, "応答してよい送信元: address（既定）、address-and-port、any", "rule");
   }
 
   CommandLine Parse() {
@@ -92,9 +99,27 @@ class Parser {
       *out = static_cast<int16_t>(*value);
     }
 
+    // The test file and the expected answer.
+    if (IsSet("test")) o.test_file = Value("test");
+    if (IsSet("expect")) {
+      PatternParse pattern = AnswerPattern::Parse(Value("expect"));
+      if (!pattern.Ok()) return Error("--expect: " + pattern.error.message);
+      o.expect = std::move(pattern.pattern);
+    }
+    if (IsSet("expect-from")) {
+      o.expect_from = SenderRuleFromName(Value("expect-from"));
+      if (!o.expect_from)
+        return Error("--expect-from \"" + Value("expect-from") +
+                     "\": address、address-and-port、any のどれかを指定してください。");
+      if (!o.expect && !o.test_file)
+        return Error("--expect-from には --expect か --test が要ります。");
+    }
+
     const bool data = IsSet("data"), hex = IsSet("hex");
     if (data && hex) return Error("--data と --hex は同時に指定できません。");
-    if (!data && !hex) return Error("送信データを --data FILE か --hex BYTES で指定してください。");
+    if (!data && !hex && !o.test_file)
+      return Error(
+          "送信データを --data FILE か --hex BYTES（または --test FILE）で指定してください。");
     if (data) o.data_file = Value("data");
     if (hex) {
       PayloadResult payload = ParseHexPayload(Value("hex"));

@@ -9,6 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "verification/answer_pattern.h"
+#include "verification/sender_rule.h"
+
 namespace ostrel {
 
 struct SendOptions {
@@ -25,9 +28,16 @@ struct SendOptions {
   int64_t count = 1;                   // cycles; 0 runs until interrupted
   std::optional<int32_t> interval_ms;  // between a cycle's end and the next one's start
 
-  // The payload: the file's first 2048 bytes when `data_file` is set, else `hex_bytes`.
+  // The payload: the file's first 2048 bytes when `data_file` is set, else `hex_bytes`
+  // (empty when --hex was not given), else the test file's.
   std::optional<std::string> data_file;
   std::vector<uint8_t> hex_bytes;
+
+  // The test file: its payload and expectation, each part replaced where --data/--hex,
+  // --expect or --expect-from is given as well.
+  std::optional<std::string> test_file;
+  std::optional<AnswerPattern> expect;    // --expect
+  std::optional<SenderRule> expect_from;  // --expect-from
 
   bool json = false;       // one JSON object per cycle and one for the summary
   bool quiet = false;      // the summary only

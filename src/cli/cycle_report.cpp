@@ -49,6 +49,55 @@ std::string Or(const std::optional<T>& value, const char* missing, Show show) {
 
 std::string Count(std::size_t n) { return std::to_string(n); }
 
+// The offsets, decimal, separated by `separator`.
+std::string Offsets(const std::vector<std::size_t>& offsets, const char* separator) {
+  std::string out;
+  for (const std::size_t offset : offsets) out += (out.empty() ? "" : separator) + Count(offset);
+  return out;
+}
+
+std::string VerdictFields(const std::optional<Judgement>& j) {
+  if (!j) return "";
+  std::string out = std::string(" verdict=") + VerdictJsonName(j->verdict);
+  if (j->verdict == Verdict::kMismatch) out += " mismatch_at=" + Offsets(j->mismatch_at, ",");
+  return out;
+}
+
+std::string VerdictMembers(const std::optional<Judgement>& j) {
+  if (!j) return "";
+  std::string out = std::string(",\"verdict\":\"") + VerdictJsonName(j->verdict) + "\"";
+  if (j->verdict == Verdict::kMismatch)
+    out += ",\"mismatch_at\":[" + Offsets(j->mismatch_at, ",") + "]";
+  return out;
+}
+
+// The test's name on one line: control characters become blanks.
+std::string OneLine(std::string text) {
+  for (char& ch : text)
+    if (static_cast<unsigned char>(ch) < 0x20 || ch == 0x7F) ch = ' ';
+  return text;
+}
+
+std::string VerdictsText(const RunSummary& s) {
+  if (!s.verdicts) return "";
+  std::string out = s.test_name.empty() ? "" : " Test: " + OneLine(s.test_name) + "\n";
+  out += " Verdicts:";
+  for (const Verdict v : kAllVerdicts)
+    out += std::string(v == kAllVerdicts.front() ? " " : " | ") + VerdictJsonName(v) + " " +
+           std::to_string(s.verdicts->Count(v));
+  return out + "\n";
+}
+
+std::string VerdictsJson(const RunSummary& s) {
+  if (!s.verdicts) return "";
+  std::string out = s.test_name.empty() ? "" : ",\"test\":" + JsonString(s.test_name);
+  out += ",\"verdicts\":{";
+  for (const Verdict v : kAllVerdicts)
+    out += std::string(v == kAllVerdicts.front() ? "\"" : ",\"") + VerdictJsonName(v) +
+           "\":" + std::to_string(s.verdicts->Count(v));
+  return out + "}";
+}
+
 }  // namespace
 
 const char* OutcomeName(CycleOutcome outcome) {
@@ -103,6 +152,7 @@ void RunSummary::Add(const CycleRecord& record) {
   transmissions += record.transmissions;
   if (record.outcome == CycleOutcome::kAnswered) ++answered;
   if (record.outcome == CycleOutcome::kError) ++errors;
+  if (verdicts && record.judgement) verdicts->Add(record.judgement->verdict);
   if (record.rtt_ms) {
     const double rtt = *record.rtt_ms;
     rtt_min = rtt_count == 0 ? rtt : std::min(rtt_min, rtt);
@@ -119,6 +169,8 @@ double RunSummary::LostPercent() const {
 int ExitStatus(const RunSummary& s) {
   if (s.errors > 0 || s.lost_log_lines > 0) return kExitRunTimeError;
   if (s.cycles == 0 || s.answered < s.cycles) return kExitNotAnswered;
+  if (s.verdicts && s.verdicts->Count(Verdict::kMatch) < s.verdicts->Total())
+    return kExitNotAsExpected;
   return kExitAllAnswered;
 }
 
@@ -128,7 +180,7 @@ std::string CycleText(int64_t number, const CycleRecord& r) {
   return "cycle " + std::to_string(number) + ": " + OutcomeName(r.outcome) +
          " sent=" + std::to_string(r.sent_bytes) + " answer=" + Or(r.answer_bytes, "-", Count) +
          " rtt=" + Or(r.rtt_ms, "-", [](double v) { return Ms(v) + "ms"; }) +
-         " transmissions=" + std::to_string(r.transmissions) + "\n";
+         " transmissions=" + std::to_string(r.transmissions) + VerdictFields(r.judgement) + "\n";
 }
 
 std::string CycleJson(int64_t number, const CycleRecord& r) {
@@ -136,7 +188,7 @@ std::string CycleJson(int64_t number, const CycleRecord& r) {
          OutcomeName(r.outcome) + "\",\"transmissions\":" + std::to_string(r.transmissions) +
          ",\"sent_bytes\":" + std::to_string(r.sent_bytes) +
          ",\"answer_bytes\":" + Or(r.answer_bytes, "null", Count) +
-         ",\"rtt_ms\":" + Or(r.rtt_ms, "null", Ms) + "}\n";
+         ",\"rtt_ms\":" + Or(r.rtt_ms, "null", Ms) + VerdictMembers(r.judgement) + "}\n";
 }
 
 std::string SummaryText(const RunSummary& s, const Destination& d) {
@@ -149,7 +201,7 @@ std::string SummaryText(const RunSummary& s, const Destination& d) {
          " | Answered: " + std::to_string(s.answered) + " | Lost: " + std::to_string(s.Lost()) +
          " (" + Percent(s.LostPercent()) + "%)\n" + " Max rtt: " + show(s.rtt_max) +
          " | Min rtt: " + show(s.rtt_min) +
-         " | Avg rtt: " + show(rtt ? s.rtt_sum / s.rtt_count : 0) + "\n" +
+         " | Avg rtt: " + show(rtt ? s.rtt_sum / s.rtt_count : 0) + "\n" + VerdictsText(s) +
          (s.lost_log_lines > 0
               ? " Log: " + std::to_string(s.lost_log_lines) + " lines could not be written\n"
               : "");
@@ -167,7 +219,7 @@ std::string SummaryJson(const RunSummary& s, const Destination& d) {
          ",\"rtt_avg_ms\":" + show(rtt ? s.rtt_sum / s.rtt_count : 0) +
          ",\"rtt_max_ms\":" + show(s.rtt_max) +
          ",\"interrupted\":" + (s.interrupted ? "true" : "false") +
-         ",\"lost_log_lines\":" + std::to_string(s.lost_log_lines) + "}\n";
+         ",\"lost_log_lines\":" + std::to_string(s.lost_log_lines) + VerdictsJson(s) + "}\n";
 }
 
 }  // namespace ostrel

@@ -13,14 +13,16 @@
 #include <string>
 
 #include "transmission/send_cycle_observer.h"
+#include "verification/verdict.h"
 
 namespace ostrel {
 
 // The exit statuses of ostrel-send.
 inline constexpr int kExitAllAnswered = 0;
-inline constexpr int kExitNotAnswered = 1;   // a cycle went unanswered or found no destination
-inline constexpr int kExitUsage = 2;         // bad arguments or unusable settings; nothing sent
-inline constexpr int kExitRunTimeError = 3;  // port in use, log not writable, …
+inline constexpr int kExitNotAnswered = 1;    // a cycle went unanswered or found no destination
+inline constexpr int kExitUsage = 2;          // bad arguments, settings or test file; nothing sent
+inline constexpr int kExitRunTimeError = 3;   // port in use, log not writable, …
+inline constexpr int kExitNotAsExpected = 4;  // all answered, but not every answer was 一致
 
 // One ended cycle.
 struct CycleRecord {
@@ -29,6 +31,7 @@ struct CycleRecord {
   std::size_t sent_bytes = 0;               // of the latest transmission; 0 when none
   std::optional<std::size_t> answer_bytes;  // of the datagram that answered
   std::optional<double> rtt_ms;             // its arrival less the answered transmission's send
+  std::optional<Judgement> judgement;       // the verdict, when an expectation was set
 };
 
 // Listens to a send cycle and keeps the record of the one under way.
@@ -62,6 +65,10 @@ struct RunSummary {
   double rtt_min = 0, rtt_max = 0, rtt_sum = 0;
   bool interrupted = false;
   int64_t lost_log_lines = 0;  // lines of the run the log did not take
+  // The verdicts of the cycles, counted when an expectation was set (none otherwise); the
+  // test file's "name" for the report ("" when none).
+  std::optional<VerdictCounter> verdicts;
+  std::string test_name;
 
   void Add(const CycleRecord& record);
   // A cycle abandoned before its end: its datagrams went out, but it is no cycle.
@@ -71,8 +78,9 @@ struct RunSummary {
   double LostPercent() const;
 };
 
-// 0 when at least one cycle ran and every cycle was answered; 3 after a run-time error
-// or a lost log line; otherwise 1.
+// 3 after a run-time error or a lost log line; else 1 when no cycle ran or a cycle went
+// unanswered; else 4 when a cycle's verdict was not 一致 (an answer that did not fit, or
+// came from a sender the expectation does not allow); otherwise 0.
 int ExitStatus(const RunSummary& summary);
 
 // Where the datagrams went, for the summary's heading.
@@ -83,12 +91,17 @@ struct Destination {
 };
 
 // "cycle 3: answered sent=16 answer=4 rtt=0.213ms transmissions=1"; a missing value is "-".
+// With a verdict, " verdict=match" follows, or " verdict=mismatch mismatch_at=4,5" (the
+// differing offsets, decimal).
 std::string CycleText(int64_t number, const CycleRecord& record);
 // {"type":"cycle","cycle":3,"outcome":"answered","transmissions":1,"sent_bytes":16,
-//  "answer_bytes":4,"rtt_ms":0.213}; a missing value is null.
+//  "answer_bytes":4,"rtt_ms":0.213}; a missing value is null. With a verdict,
+//  "verdict":"mismatch","mismatch_at":[4,5] follow ("mismatch_at" for a mismatch only).
 std::string CycleJson(int64_t number, const CycleRecord& record);
-// Three lines in the manner of nping: heading, counts, round-trip times; a fourth when
-// log lines were lost. The JSON form always has "lost_log_lines".
+// Three lines in the manner of nping: heading, counts, round-trip times; then with
+// verdicts the test's name (when it has one) and the count of each verdict; a last line
+// when log lines were lost. The JSON form always has "lost_log_lines"; with verdicts,
+// "verdicts":{"match":3,"mismatch":1,…} and "test" (when named).
 std::string SummaryText(const RunSummary& summary, const Destination& destination);
 std::string SummaryJson(const RunSummary& summary, const Destination& destination);
 

@@ -7,6 +7,7 @@
 #include <QEventLoop>
 #include <QTimer>
 #include <csignal>
+#include <utility>
 
 #include "common/atomic_file.h"
 #include "common/run_time_error.h"
@@ -19,8 +20,11 @@
 #include "signal_watch.h"
 #include "startup/working_folders.h"
 #include "terminal_view.h"
+#include "testfile/test_file.h"
+#include "transmission/observer_fan_out.h"
 #include "transmission/ping_check.h"
 #include "transmission/socket_control.h"
+#include "verification/answer_judge.h"
 
 namespace ostrel {
 namespace {
@@ -107,16 +111,7 @@ int TerminalSend::Prepare(std::vector<uint8_t>& payload) {
     err_ << "ostrel-send: " << error << std::endl;
     return kExitUsage;
   }
-  if (options_.data_file) {
-    PayloadResult loaded = LoadPayloadFile(*options_.data_file);
-    if (!loaded.error.empty()) {
-      err_ << "ostrel-send: --data " << loaded.error << std::endl;
-      return kExitUsage;
-    }
-    payload = std::move(loaded.bytes);
-  } else {
-    payload = options_.hex_bytes;
-  }
+  if (const int status = PreparePayload(payload); status >= 0) return status;
   if (!options_.answer_out.empty()) {
     try {
       CheckReplaceable(options_.answer_out);
@@ -125,6 +120,70 @@ int TerminalSend::Prepare(std::vector<uint8_t>& payload) {
            << std::endl;
       return kExitUsage;
     }
+  }
+  return -1;
+}
+
+int TerminalSend::PreparePayload(std::vector<uint8_t>& payload) {
+  std::optional<TestFile> test;
+  const std::string test_file = options_.test_file.value_or("");
+  if (options_.test_file) {
+    TestFileRead read = ReadTestFile(test_file);
+    if (!read.test) {
+      err_ << "ostrel-send: --test " << test_file << ": " << read.error << std::endl;
+      return kExitUsage;
+    }
+    test = std::move(read.test);
+  }
+
+  // The bytes: --data, else --hex, else the test file's.
+  std::string file, option;
+  if (options_.data_file) {
+    file = *options_.data_file;
+    option = "--data ";
+  } else if (!options_.hex_bytes.empty()) {
+    payload = options_.hex_bytes;
+  } else if (test && test->payload && test->payload->FromFile()) {
+    file = test->payload->file;
+    option = "--test " + test_file + ": ";
+  } else if (test && test->payload) {
+    payload = test->payload->bytes;
+  } else {
+    err_ << "ostrel-send: --test " << test_file
+         << ": 送信データ（\"payload\"）がありません。--data か --hex で指定してください。"
+         << std::endl;
+    return kExitUsage;
+  }
+  if (!file.empty()) {
+    PayloadResult loaded = LoadPayloadFile(file);
+    if (!loaded.error.empty()) {
+      err_ << "ostrel-send: " << option << loaded.error << std::endl;
+      return kExitUsage;
+    }
+    payload = std::move(loaded.bytes);
+  }
+
+  // The expectation: the test file's, its pattern replaced by --expect, its "from" by
+  // --expect-from (a computed-field check of the file stays).
+  if (test) {
+    expectation_ = test->expect;
+    test_name_ = test->name;
+  }
+  if (options_.expect) {
+    if (expectation_)
+      expectation_->pattern = *options_.expect;
+    else
+      expectation_ = Expectation{*options_.expect, SenderRule::kAddress, {}};
+  }
+  if (options_.expect_from) {
+    if (!expectation_) {
+      err_ << "ostrel-send: --test " << test_file
+           << ": 期待応答（\"expect\"）がないため --expect-from は使えません。--expect "
+              "で指定してください。"
+           << std::endl;
+      return kExitUsage;
+    }
+    expectation_->from = *options_.expect_from;
   }
   return -1;
 }
@@ -140,14 +199,32 @@ int TerminalSend::Run() {
 int TerminalSend::RunCycles(const std::vector<uint8_t>& payload) {
   SocketControl wscSend;
   TerminalView view(payload);
+  // The recorder and the judge watch every cycle; the verdict's log line follows the
+  // cycle's own lines, as in the window.
   CycleRecorder recorder;
+  std::optional<Judgement> judged;
+  CycleJudge judge([&judged](const Judgement& judgement) {
+    WriteLog(intToolKind, VerdictLogLine(judgement));
+    judged = judgement;
+  });
+  judge.SetExpectation(expectation_);
+  ObserverFanOut watchers;
+  watchers.Add(&recorder);
+  watchers.Add(&judge);
   SendCycle cycle(settings_, wscSend, tmrSend_, tmrRcvAns_, view, ping_);
-  cycle.SetObserver(&recorder);
+  cycle.SetObserver(&watchers);
   connect(&tmrRcvAns_, &Timer::Tick, &cycle, &SendCycle::tmrRcvAns_Timer);
   connect(&wscSend, &SocketControl::DataArrival, &cycle, &SendCycle::wscSend_DataArrival);
   cycle_ = &cycle;
 
   RunSummary summary;
+  if (expectation_) summary.verdicts.emplace();
+  summary.test_name = test_name_;
+  const auto take_ended = [&] {
+    std::optional<CycleRecord> record = recorder.TakeEnded();
+    if (record) record->judgement = std::exchange(judged, std::nullopt);
+    return record;
+  };
   const auto report = [&](int64_t number, const CycleRecord& record) {
     summary.Add(record);
     if (options_.quiet) return;
@@ -161,12 +238,14 @@ int TerminalSend::RunCycles(const std::vector<uint8_t>& payload) {
       if (!WaitInterval(period_ms_)) break;
       // Every timed cycle rotates the log first; when that fails the cycle sends nothing.
       if (!RunHandled("tmrSend_Timer", RotateTheLog)) {
-        report(number, CycleRecord{});
+        watchers.CycleStarted();  // a cycle that ended in an error before it sent
+        watchers.CycleEnded(CycleOutcome::kError);
+        report(number, *take_ended());
         continue;
       }
     }
     const bool ok = cycle.SendUdpData();
-    const std::optional<CycleRecord> record = recorder.TakeEnded();
+    const std::optional<CycleRecord> record = take_ended();
     if (!record) {  // abandoned by a second interrupt
       summary.AddUnfinished(recorder.Unfinished());
       break;

@@ -4,9 +4,11 @@
 //   the log beside the executable (no single-copy lock, Temp left alone, no dialog), which
 //     must take lines
 //   → ReadSetting (its messages to stderr) → log rotation, as at the window's start-up
-//   → the stored values the run uses checked, the overrides laid over them → the payload
-//   → cycles: SendUdpData, one line each; before each later cycle the interval, then the
-//     log rotation the window's send timer makes
+//   → the stored values the run uses checked, the overrides laid over them → the test
+//     file, the payload and the expectation
+//   → cycles: SendUdpData, one line each (with its verdict and the verdict's log line when
+//     an expectation is set); before each later cycle the interval, then the log rotation
+//     the window's send timer makes
 //   → the answer file, the summary, the exit status (3 when the log lost a line, or the
 //     standard output closed, which ends the run after the running cycle).
 //
@@ -15,12 +17,15 @@
 #include <QObject>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <ostream>
+#include <string>
 
 #include "command_line.h"
 #include "common/timer.h"
 #include "settings/read_setting.h"
 #include "transmission/send_cycle.h"
+#include "verification/expectation.h"
 
 class QEventLoop;
 
@@ -50,6 +55,9 @@ class TerminalSend final : public QObject {
   bool PrepareLog();
   // Gives the exit status when nothing may be sent, else -1.
   int Prepare(std::vector<uint8_t>& payload);
+  // The payload and the expectation from --test, --data/--hex and --expect/--expect-from,
+  // the messages to `err`; gives the exit status when nothing may be sent, else -1.
+  int PreparePayload(std::vector<uint8_t>& payload);
   int RunCycles(const std::vector<uint8_t>& payload);
   // Waits `ms` unless a stop is asked for; false when it was.
   bool WaitInterval(int64_t ms);
@@ -66,6 +74,8 @@ class TerminalSend final : public QObject {
   Timer tmrSend_;  // the cycle's; the run times its cycles itself
   Timer tmrRcvAns_;
   int64_t period_ms_ = 0;
+  std::optional<Expectation> expectation_;  // none: no verdicts
+  std::string test_name_;
 
   SendCycle* cycle_ = nullptr;     // while cycles run
   QEventLoop* waiting_ = nullptr;  // while an interval runs

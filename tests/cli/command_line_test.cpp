@@ -37,6 +37,12 @@ TEST(CommandLine, EveryOverrideIsTakenAsTheSettingsWouldGiveIt) {
   EXPECT_EQ(plain.options.count, 1);
   EXPECT_EQ(plain.options.data_file, "f.bin");
   EXPECT_FALSE(plain.options.dest || plain.options.dest_port || plain.options.interval_ms);
+
+  const CommandLine test = Parse({"--test", "t.json", "--expect", "01 *", "--expect-from", "any"});
+  ASSERT_EQ(test.action, CommandLine::Action::kRun) << "the test file may give the payload";
+  EXPECT_EQ(test.options.test_file, "t.json");
+  EXPECT_EQ(test.options.expect->Text(), "01 *");
+  EXPECT_EQ(test.options.expect_from, SenderRule::kAny);
 }
 
 TEST(CommandLine, BadValuesNameTheOptionAndItsRange) {
@@ -59,8 +65,14 @@ TEST(CommandLine, BadValuesNameTheOptionAndItsRange) {
       {{"--count", "-1"}, "--count \"-1\": 送信回数が不正です。(0～2147483647)"},
       {{"--hex", "01 0G"}, "--hex: \"0G\" は16進数のバイトではありません。"},
       {{"--data", "a", "--hex", "01"}, "--data と --hex は同時に指定できません。"},
-      {{}, "送信データを --data FILE か --hex BYTES で指定してください。"},
+      {{}, "送信データを --data FILE か --hex BYTES（または --test FILE）で指定してください。"},
       {{"--hex", "01", "extra"}, "余分な引数があります: extra"},
+      {{"--expect", "01 GG"},
+       "--expect: 期待応答の 2 番目の語 \"GG\" は 2 桁の 16 進数（どちらの桁も ? 可）でも、b と "
+       "0・1・x の 8 文字でもありません。"},
+      {{"--expect", "01", "--expect-from", "port"},
+       "--expect-from \"port\": address、address-and-port、any のどれかを指定してください。"},
+      {{"--expect-from", "any"}, "--expect-from には --expect か --test が要ります。"},
   };
   for (const auto& c : cases) {
     QStringList arguments = c.arguments;

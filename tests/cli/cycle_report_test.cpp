@@ -109,5 +109,25 @@ TEST(CycleReport, LostLogLinesMakeAnAnsweredRunARunTimeErrorAndAreSaid) {
             std::string::npos);
 }
 
+TEST(CycleReport, VerdictsInTheLineAndSummaryAndTheExitStatusTheyGive) {
+  RunSummary summary;
+  summary.verdicts.emplace();
+  summary.test_name = "read\nregisters";
+  CycleRecord record{CycleOutcome::kAnswered, 1, 3, 2, 0.5, Judgement{Verdict::kMatch, {}}};
+  summary.Add(record);
+  EXPECT_EQ(ExitStatus(summary), kExitAllAnswered);
+  record.judgement = Judgement{Verdict::kMismatch, {4, 5}};
+  EXPECT_EQ(CycleText(2, record),
+            "cycle 2: answered sent=3 answer=2 rtt=0.500ms transmissions=1 verdict=mismatch "
+            "mismatch_at=4,5\n");
+  summary.Add(record);
+  EXPECT_EQ(ExitStatus(summary), kExitNotAsExpected);
+  EXPECT_TRUE(SummaryText(summary, {"127.0.0.1", 1, 2})
+                  .ends_with(" Test: read registers\n Verdicts: match 1 | mismatch 1 | "
+                             "wrong-source 0 | no-answer 0 | not-sent 0\n"));
+  summary.Add({CycleOutcome::kUnanswered, 1, 3, {}, {}, Judgement{Verdict::kNoAnswer, {}}});
+  EXPECT_EQ(ExitStatus(summary), kExitNotAnswered) << "no answer wins over a wrong one";
+}
+
 }  // namespace
 }  // namespace ostrel

@@ -5,6 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QNetworkDatagram>
 #include <QTimer>
 #include <QUdpSocket>
@@ -40,11 +43,17 @@ class TerminalSendTest : public ::testing::Test {
     std::filesystem::create_directories(dir_.path() / "Temp");
     WriteFileBytes(dir_ / "Temp/keep", "x");
     ASSERT_TRUE(peer_.bind(QHostAddress::LocalHost, 0));
+    ASSERT_TRUE(other_port_.bind(QHostAddress::LocalHost, 0));
     QObject::connect(&peer_, &QUdpSocket::readyRead, [this] {
       while (peer_.hasPendingDatagrams()) {
         const QNetworkDatagram datagram = peer_.receiveDatagram();
         ++received_;
-        if (echo_) peer_.writeDatagram(datagram.makeReply(datagram.data()));
+        last_request_ = datagram.data();
+        // Scripted: the fixed answer (else an echo), from the peer's port or another one.
+        QUdpSocket& from = from_other_port_ ? other_port_ : peer_;
+        if (echo_ && (answers_ < 0 || received_ <= answers_))
+          from.writeDatagram(answer_.value_or(datagram.data()), datagram.senderAddress(),
+                             datagram.senderPort());
         if (received_ == interrupt_at_) std::raise(SIGINT);
       }
     });
@@ -83,14 +92,29 @@ class TerminalSendTest : public ::testing::Test {
     for (std::string line; std::getline(in, line);) lines.push_back(line);
     return lines;
   }
+  // A --json run from a fresh output: its exit status, then the cycles' objects and the
+  // summary's.
+  int RunJson(std::vector<QJsonObject>& objects) {
+    options_.json = true;
+    out_.str("");
+    const int status = Run();
+    objects.clear();
+    for (const std::string& line : Out())
+      objects.push_back(QJsonDocument::fromJson(QByteArray::fromStdString(line)).object());
+    return status;
+  }
 
   TempDir dir_;
-  QUdpSocket peer_;
+  QUdpSocket peer_, other_port_;
   uint16_t src_port_ = 0;
   std::string settings_text_;
   SendOptions options_;
   std::ostringstream out_, err_;
   bool echo_ = true;
+  std::optional<QByteArray> answer_;  // none: echo
+  bool from_other_port_ = false;
+  int answers_ = -1;  // only the first ones are answered; -1: all
+  QByteArray last_request_;
   bool reachable_ = true;
   int received_ = 0;
   int interrupt_at_ = -1;
@@ -193,6 +217,115 @@ TEST_F(TerminalSendTest, InterruptEndsTheRunAfterTheRunningCycle) {
   EXPECT_EQ(out[1].rfind("cycle 2: answered ", 0), 0u);
   EXPECT_TRUE(out[2].ends_with("(interrupted):")) << out[2];
   EXPECT_EQ(received_, 2);
+}
+
+// The verdicts of a scripted device's answers, as a script reads them: the exit status,
+// the JSON and the log line after the cycle's own.
+TEST_F(TerminalSendTest, VerdictsReachTheExitStatusTheJsonAndTheLog) {
+  answer_ = QByteArray("\x12\x34\x56", 3);
+  std::vector<QJsonObject> json;
+  const auto expect = [&](const char* pattern, SenderRule from = SenderRule::kAddress) {
+    options_.expect = AnswerPattern::Parse(pattern).pattern;
+    options_.expect_from = from;
+  };
+
+  expect("12 34 5?");
+  EXPECT_EQ(RunJson(json), kExitAllAnswered) << err_.str();
+  ASSERT_EQ(json.size(), 2u);
+  EXPECT_EQ(json[0]["verdict"].toString(), "match");
+  EXPECT_FALSE(json[0].contains("mismatch_at"));
+  EXPECT_EQ(json[1]["verdicts"].toObject()["match"].toInt(), 1);
+  EXPECT_EQ(Log(), (Lines{"接続先:127.0.0.1 Ping OK", "3バイトのデータを送信しました。",
+                          "3バイトの応答データを受信しました。", "判定:一致"}));
+
+  expect("12 35 56 78");  // one wrong byte, one missing
+  EXPECT_EQ(RunJson(json), kExitNotAsExpected);
+  EXPECT_EQ(json[0]["verdict"].toString(), "mismatch");
+  EXPECT_EQ(json[0]["mismatch_at"].toArray(), (QJsonArray{1, 3}));
+  EXPECT_EQ(Log().back(), "判定:不一致(0001,0003)");
+
+  from_other_port_ = true;
+  expect("12 34 56", SenderRule::kAddressAndPort);
+  EXPECT_EQ(RunJson(json), kExitNotAsExpected);
+  EXPECT_EQ(json[0]["verdict"].toString(), "wrong-source");
+  expect("12 34 56", SenderRule::kAddress);
+  EXPECT_EQ(RunJson(json), kExitAllAnswered) << "any port of the destination's address";
+  from_other_port_ = false;
+
+  // A cycle without an answer wins over a wrong answer.
+  expect("FF");
+  received_ = 0;
+  answers_ = 1;
+  options_.count = 2;
+  options_.interval_ms = 10;
+  EXPECT_EQ(RunJson(json), kExitNotAnswered);
+  ASSERT_EQ(json.size(), 3u);
+  EXPECT_EQ(json[1]["verdict"].toString(), "no-answer");
+  const QJsonObject counts = json[2]["verdicts"].toObject();
+  EXPECT_EQ(counts["mismatch"].toInt(), 1);
+  EXPECT_EQ(counts["no-answer"].toInt(), 1);
+  EXPECT_EQ(Log().back(), "判定:応答なし");
+
+  reachable_ = false;
+  options_.count = 1;
+  EXPECT_EQ(RunJson(json), kExitNotAnswered);
+  EXPECT_EQ(json[0]["verdict"].toString(), "not-sent");
+  EXPECT_EQ(Log().back(), "判定:未送信");
+}
+
+TEST_F(TerminalSendTest, TestFileGivesPayloadAndExpectationAndOptionsReplaceTheirParts) {
+  WriteFileBytes(dir_ / "request.bin", "\xA1\xA2");
+  WriteFileBytes(dir_ / "echo.json", R"({"ostrel_test": 1, "name": "echo",
+      "payload": {"file": "request.bin"},
+      "expect": {"pattern": "A1 A2", "from": "address-and-port"}})");
+  options_.hex_bytes.clear();
+  options_.test_file = dir_ / "echo.json";
+  std::vector<QJsonObject> json;
+  EXPECT_EQ(RunJson(json), kExitAllAnswered) << err_.str();
+  EXPECT_EQ(last_request_, QByteArray("\xA1\xA2")) << "the payload file beside the test file";
+  EXPECT_EQ(json.at(1)["test"].toString(), "echo");
+  EXPECT_EQ(json.at(1)["verdicts"].toObject()["match"].toInt(), 1);
+
+  options_.hex_bytes = {0xA1, 0xFF};  // --hex replaces the payload, not the expectation
+  EXPECT_EQ(RunJson(json), kExitNotAsExpected);
+  EXPECT_EQ(json.at(0)["mismatch_at"].toArray(), QJsonArray{1});
+  options_.expect = AnswerPattern::Parse("A1 FF").pattern;  // --expect: the file's "from" stays
+  from_other_port_ = true;
+  EXPECT_EQ(RunJson(json), kExitNotAsExpected);
+  EXPECT_EQ(json.at(0)["verdict"].toString(), "wrong-source");
+  options_.expect_from = SenderRule::kAny;
+  EXPECT_EQ(RunJson(json), kExitAllAnswered);
+}
+
+TEST_F(TerminalSendTest, TestFileThatDoesNotOpenExitsTwoAndSendsNothing) {
+  const struct {
+    std::string json, message;
+  } cases[] = {
+      {R"({"ostrel_test": 2, "payload": {"hex": "01"}})",
+       "\"ostrel_test\" の値 2 は読めません（この版が読めるのは 1 です）。"},
+      {R"({"ostrel_test": 1, "paylaod": {"hex": "01"}})",
+       "\"paylaod\" は試験ファイルのキーではありません。"},
+      {R"({"ostrel_test": 1, "payload": {"hex": "01"}, "expect": {"pattern": "01 GG"}})",
+       "\"expect.pattern\": 期待応答の 2 番目の語 \"GG\" は"},
+      {R"({"ostrel_test": 1, "payload": {"file": "missing.bin"}})",
+       "missing.bin: ファイルがありません。"},
+      {R"({"ostrel_test": 1, "expect": {"pattern": "01"}})",
+       "送信データ（\"payload\"）がありません。--data か --hex で指定してください。"},
+  };
+  options_.hex_bytes.clear();
+  options_.test_file = dir_ / "test.json";
+  for (const auto& c : cases) {
+    WriteFileBytes(dir_ / "test.json", c.json);
+    err_.str("");
+    EXPECT_EQ(Run(), kExitUsage) << c.json;
+    EXPECT_EQ(err_.str().rfind("ostrel-send: --test " + *options_.test_file + ": ", 0), 0u)
+        << err_.str();
+    EXPECT_NE(err_.str().find(c.message), std::string::npos) << err_.str();
+  }
+  EXPECT_EQ(checks_, 0);
+  EXPECT_EQ(received_, 0);
+  EXPECT_TRUE(Out().empty());
+  EXPECT_TRUE(Log().empty());
 }
 
 }  // namespace

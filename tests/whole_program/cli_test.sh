@@ -2,7 +2,8 @@
 # ostrel-send from outside, run as an ordinary operator (user "nobody", no groups, no
 # capabilities, no XDG_RUNTIME_DIR) against loopback peers: answered cycles with the
 # window's log lines and the answer file, a silent peer retried, a host that ignores
-# ICMP, a held source port, bad options and settings, --json read by Python, and Ctrl-C.
+# ICMP, a held source port, bad options and settings, --json read by Python, Ctrl-C, and
+# a test file judging a fixed answer.
 # As root everything runs in a network namespace of the script's own, where
 # ping_group_range is Debian's default "1 0"; otherwise as the current user on the
 # machine's loopback.
@@ -29,7 +30,7 @@ operator_folder() {
 }
 
 # peer MODE PORT RECORD: a loopback peer that writes "source-port length" per datagram to
-# RECORD, and with MODE echo sends each one back.
+# RECORD; with MODE echo it sends each one back, with answer=HEX those bytes.
 peer() {
   start_in_operator_net python3 -c '
 import socket, sys
@@ -43,6 +44,8 @@ while True:
         f.write("%d %d\n" % (sender[1], len(data)))
     if mode == "echo":
         s.sendto(data, sender)
+    elif mode.startswith("answer="):
+        s.sendto(bytes.fromhex(mode[7:]), sender)
 ' "$@"
   for _ in $(seq 50); do [ -e "$3" ] && return 0; sleep 0.1; done
 }
@@ -166,5 +169,42 @@ wait "$pid"; rc=$?
 check "an interrupted run of answered cycles exits 0 (rc $rc)" test "$rc" -eq 0
 check "the summary says it was interrupted" grep -qE '^Statistics for .*\(interrupted\):$' "$work/interrupt.out"
 check "one answered cycle before the interrupt" grep -qx ' Cycles: 1 | Transmissions: 1 | Answered: 1 | Lost: 0 (0.00%)' "$work/interrupt.out"
+
+# 8. A test file against a peer that always answers 12 34 56: its payload file is sent, a
+# right answer exits 0 with "match" in the JSON and "判定:一致" in the log; --expect
+# replaces its pattern, and a wrong answer exits 4; a file that does not open exits 2.
+fixed_port=$(free_port)
+peer answer=123456 "$fixed_port" "$work/fixed.rec"
+dir=$(operator_folder test "$(free_port)" "$fixed_port")
+printf '\001\003\000\000' >"$dir/request.bin"
+cat >"$dir/check.json" <<'EOF'
+{"ostrel_test": 1, "name": "fixed answer",
+ "payload": {"file": "request.bin"},
+ "expect": {"pattern": "12 34 5?", "from": "address-and-port"}}
+EOF
+printf '{"ostrel_test": 2, "payload": {"hex": "01"}}' >"$dir/later.json"
+give_to_operator "$dir"
+(run_as_operator "$dir" ostrel-send --test check.json --json >"$work/test.out" 2>"$work/test.err"); rc=$?
+check "a right answer to the test file exits 0 (rc $rc)" test "$rc" -eq 0
+check "the payload file beside the test file was sent" grep -qE '^[0-9]+ 4$' "$work/fixed.rec"
+check "the JSON has the verdict and the summary counts it" python3 - "$work/test.out" <<'EOF'
+import json, sys
+cycle, summary = [json.loads(line) for line in open(sys.argv[1], encoding="utf-8")]
+assert cycle["verdict"] == "match" and "mismatch_at" not in cycle, cycle
+assert summary["test"] == "fixed answer" and summary["verdicts"]["match"] == 1, summary
+EOF
+check "the verdict's log line follows the cycle's" test "$(log_messages "$dir" | tail -n 2)" = \
+  "$(printf '%s\n' '3バイトの応答データを受信しました。' '判定:一致')"
+(run_as_operator "$dir" ostrel-send --test check.json --expect "12 35 56 *" >"$work/wrong.out" 2>&1); rc=$?
+check "a wrong answer exits 4 (rc $rc)" test "$rc" -eq 4
+check "the cycle line names the differing byte" \
+  grep -qE '^cycle 1: answered .* verdict=mismatch mismatch_at=1$' "$work/wrong.out"
+check "so does the log" test "$(log_messages "$dir" | tail -n 1)" = '判定:不一致(0001)'
+: >"$work/fixed.rec"
+(run_as_operator "$dir" ostrel-send --test later.json >/dev/null 2>"$work/later.err"); rc=$?
+check "a test file of a later version exits 2 (rc $rc)" test "$rc" -eq 2
+check "the message names the version" \
+  grep -qF 'ostrel-send: --test later.json: "ostrel_test" の値 2 は読めません' "$work/later.err"
+check "nothing was sent for it" test "$(datagrams "$work/fixed.rec")" -eq 0
 
 finish
