@@ -91,16 +91,16 @@ TEST(CycleReport, JsonObjectsParseWithTheirNulls) {
 
 TEST(CycleReport, AnyErrorCycleMakesTheRunARunTimeError) {
   RunSummary summary;
-  summary.Add({CycleOutcome::kAnswered, 1, 1, 1, 0.1});
+  summary.Add({CycleOutcome::kAnswered, 1, 1, 1, 0.1, {}});
   EXPECT_EQ(ExitStatus(summary), kExitAllAnswered);
-  summary.Add({CycleOutcome::kUnreachable, 0, 0, {}, {}});
+  summary.Add({CycleOutcome::kUnreachable, 0, 0, {}, {}, {}});
   summary.Add(CycleRecord{});  // an error
   EXPECT_EQ(ExitStatus(summary), kExitRunTimeError);
 }
 
 TEST(CycleReport, LostLogLinesMakeAnAnsweredRunARunTimeErrorAndAreSaid) {
   RunSummary summary;
-  summary.Add({CycleOutcome::kAnswered, 1, 1, 1, 0.1});
+  summary.Add({CycleOutcome::kAnswered, 1, 1, 1, 0.1, {}});
   summary.lost_log_lines = 2;
   EXPECT_EQ(ExitStatus(summary), kExitRunTimeError);
   EXPECT_TRUE(SummaryText(summary, {"127.0.0.1", 1, 2})
