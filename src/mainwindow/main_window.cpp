@@ -8,6 +8,7 @@
 #include <QLayout>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QStatusBar>
@@ -29,6 +30,8 @@
 #include "transmission/ping_check.h"
 #include "transmission/socket_control.h"
 #include "statistics/statistics.h"
+#include "testwindow/test_menu.h"
+#include "testwindow/test_session.h"
 #include "ui/ui_support.h"
 
 namespace ostrel {
@@ -59,21 +62,6 @@ QPushButton* MakeButton(QWidget* parent, const char* caption, QRect twips_rect) 
 
 }  // namespace
 
-void LabelGridHeaders(GridControl& grid) {
-  for (int i = 0; i <= grid.Cols() - 2; ++i) {
-    grid.SetRow(0);
-    grid.SetCol(i + 1);
-    grid.SetCellAlignment(kAlignCenterCenter);
-    grid.SetText(HexText2(i));
-  }
-  for (int j = 0; j <= grid.Rows() - 2; ++j) {
-    grid.SetCol(0);
-    grid.SetRow(j + 1);
-    grid.SetCellAlignment(kAlignCenterCenter);
-    grid.SetText(HexText4(j));
-  }
-}
-
 MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
   setWindowTitle(QStringLiteral("Ostrel"));
   setFont(ProportionalFont(9));
@@ -84,14 +72,17 @@ MainWindow::~MainWindow() {
   // The statistics go before the children that use them.
   cycle_->SetObserver(nullptr);
   delete frmStatistics_;
+  testMenu_.reset();
 }
 
 void MainWindow::EnableStatistics() {
   if (statistics_) return;
   statistics_ = std::make_unique<TransmissionStatistics>();
   observers_.Add(statistics_.get());
-  auto* view = menuBar()->addMenu(Q("表示"));
+  auto* view = new QMenu(Q("表示"), menuBar());
+  menuBar()->insertMenu(testMenu_->menu()->menuAction(), view);  // before "試験"
   Statistics_ = view->addAction(Q("統計"));
+  testMenu_->session().SetVerdictSink([this](Verdict v) { statistics_->AddVerdict(v); });
   connect(Statistics_, &QAction::triggered, this, &MainWindow::Statistics_Click);
 }
 
@@ -161,6 +152,7 @@ void MainWindow::BuildControls() {
   tmrSend_ = new Timer(this);
   tmrRcvAns_ = new Timer(this);
   BuildTransmission();
+  testMenu_ = std::make_unique<TestMenu>(*menuBar(), *fgrdSendData_, *fgrdRecvData_, observers_, *this);
 }
 
 void MainWindow::BuildTransmission() {

@@ -41,6 +41,7 @@ class InputFileSelection;
 class PingCheck;
 class SocketControl;
 class StatisticsWindow;
+class TestMenu;
 class Timer;
 class TransmissionStatistics;
 
@@ -85,6 +86,7 @@ class MainWindow : public QMainWindow, private ReadSettingHost, private SendCycl
   QAction* Statistics() const { return Statistics_; }  // null until EnableStatistics
   TransmissionStatistics* transmissionStatistics() const { return statistics_.get(); }
   StatisticsWindow* frmStatistics() const { return frmStatistics_; }  // made when first opened
+  TestMenu* testMenu() const { return testMenu_.get(); }  // the menu "試験" and its window
   SocketControl* wscSend() const { return wscSend_; }
   Timer* tmrNowDateTime() const { return tmrNowDateTime_; }
   Timer* tmrSend() const { return tmrSend_; }
@@ -176,11 +178,8 @@ class MainWindow : public QMainWindow, private ReadSettingHost, private SendCycl
   std::unique_ptr<TransmissionStatistics> statistics_;
   QAction* Statistics_ = nullptr;
   StatisticsWindow* frmStatistics_ = nullptr;
+  // Expected answers; after the statistics, which its verdicts are counted in.
+  std::unique_ptr<TestMenu> testMenu_;
 };
-
-// Labels the header cells of a byte grid: "00".."0F" in row 0, "0000".. in column 0,
-// each centred.
-class GridControl;
-void LabelGridHeaders(GridControl& grid);
 
 }  // namespace ostrel
