@@ -4,6 +4,7 @@
 #include "common/tool_kind.h"
 #include "logging/error_handler.h"
 #include "logging/operation_log.h"
+#include "senddata/byte_grid.h"
 #include "senddata/grid_control.h"
 #include "testwindow/answer_marks.h"
 
@@ -60,7 +61,8 @@ void TestSession::Judged(const Judgement& judgement) {
     if (answer.empty()) return;
     ClearMarks();
     if (!judge_.CurrentExpectation() || !GridShows(grid_, answer)) return;
-    marked_ = DifferingOffsets(*judge_.CurrentExpectation(), answer, SIZE_MAX);
+    // Offsets are distinct and ascending: the first 2048 hold every one the grid has.
+    marked_ = DifferingOffsets(*judge_.CurrentExpectation(), answer, kGridByteCapacity);
     WithRedrawHeld(grid_, [&] { MarkGridCells(grid_, marked_); });
   });
   Changed();
