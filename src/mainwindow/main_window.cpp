@@ -8,7 +8,6 @@
 #include <QLayout>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QStatusBar>
@@ -79,11 +78,21 @@ void MainWindow::EnableStatistics() {
   if (statistics_) return;
   statistics_ = std::make_unique<TransmissionStatistics>();
   observers_.Add(statistics_.get());
-  auto* view = new QMenu(Q("表示"), menuBar());
-  menuBar()->insertMenu(testMenu_->menu()->menuAction(), view);  // before "試験"
+  auto* view = menuBar()->addMenu(Q("表示"));
   Statistics_ = view->addAction(Q("統計"));
-  testMenu_->session().SetVerdictSink([this](Verdict v) { statistics_->AddVerdict(v); });
+  CountVerdicts();
   connect(Statistics_, &QAction::triggered, this, &MainWindow::Statistics_Click);
+}
+
+void MainWindow::EnableTests() {
+  if (testMenu_) return;
+  testMenu_ = std::make_unique<TestMenu>(*menuBar(), *fgrdSendData_, *fgrdRecvData_, observers_, *this);
+  CountVerdicts();
+}
+
+void MainWindow::CountVerdicts() {
+  if (!statistics_ || !testMenu_) return;
+  testMenu_->session().SetVerdictSink([this](Verdict v) { statistics_->AddVerdict(v); });
 }
 
 void MainWindow::Statistics_Click() {
@@ -152,7 +161,6 @@ void MainWindow::BuildControls() {
   tmrSend_ = new Timer(this);
   tmrRcvAns_ = new Timer(this);
   BuildTransmission();
-  testMenu_ = std::make_unique<TestMenu>(*menuBar(), *fgrdSendData_, *fgrdRecvData_, observers_, *this);
 }
 
 void MainWindow::BuildTransmission() {

@@ -61,6 +61,11 @@ class MainWindow : public QMainWindow, private ReadSettingHost, private SendCycl
   // start-up calls it once; later calls do nothing.
   void EnableStatistics();
 
+  // Adds the menu "試験" (test files, the test window "期待応答") and judges the send
+  // cycles while an expected answer is set; the verdicts count in the statistics too.
+  // The program's start-up calls it once; later calls do nothing.
+  void EnableTests();
+
   // Runs the load step once; later calls do nothing.
   void EnsureLoaded();
   bool Loaded() const { return loaded_; }
@@ -86,7 +91,7 @@ class MainWindow : public QMainWindow, private ReadSettingHost, private SendCycl
   QAction* Statistics() const { return Statistics_; }  // null until EnableStatistics
   TransmissionStatistics* transmissionStatistics() const { return statistics_.get(); }
   StatisticsWindow* frmStatistics() const { return frmStatistics_; }  // made when first opened
-  TestMenu* testMenu() const { return testMenu_.get(); }  // the menu "試験" and its window
+  TestMenu* testMenu() const { return testMenu_.get(); }  // null until EnableTests
   SocketControl* wscSend() const { return wscSend_; }
   Timer* tmrNowDateTime() const { return tmrNowDateTime_; }
   Timer* tmrSend() const { return tmrSend_; }
@@ -132,6 +137,8 @@ class MainWindow : public QMainWindow, private ReadSettingHost, private SendCycl
   void cmdEnd_Click();
   void ComSetting_Click();
   void Statistics_Click();
+  // Lets the statistics count the verdicts, once both exist.
+  void CountVerdicts();
   // Asks the exit question; true when the operator answered OK.
   bool ConfirmExit();
   void EndProgram();

@@ -46,6 +46,8 @@ class TestMenuTest : public ::testing::Test {
     intToolKind = 2;
     InitLog(dir_.str());
     window_.EnsureLoaded();
+    window_.EnableTests();
+    window_.EnableTests();
   }
   TestMenu& menu() { return *window_.testMenu(); }
   std::vector<std::string> Log() { return LogMessages(strLogFile[2]); }
