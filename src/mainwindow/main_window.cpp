@@ -29,6 +29,8 @@
 #include "transmission/ping_check.h"
 #include "transmission/socket_control.h"
 #include "statistics/statistics.h"
+#include "testwindow/test_menu.h"
+#include "testwindow/test_session.h"
 #include "ui/ui_support.h"
 
 namespace ostrel {
@@ -59,21 +61,6 @@ QPushButton* MakeButton(QWidget* parent, const char* caption, QRect twips_rect) 
 
 }  // namespace
 
-void LabelGridHeaders(GridControl& grid) {
-  for (int i = 0; i <= grid.Cols() - 2; ++i) {
-    grid.SetRow(0);
-    grid.SetCol(i + 1);
-    grid.SetCellAlignment(kAlignCenterCenter);
-    grid.SetText(HexText2(i));
-  }
-  for (int j = 0; j <= grid.Rows() - 2; ++j) {
-    grid.SetCol(0);
-    grid.SetRow(j + 1);
-    grid.SetCellAlignment(kAlignCenterCenter);
-    grid.SetText(HexText4(j));
-  }
-}
-
 MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
   setWindowTitle(QStringLiteral("Ostrel"));
   setFont(ProportionalFont(9));
@@ -84,6 +71,7 @@ MainWindow::~MainWindow() {
   // The statistics go before the children that use them.
   cycle_->SetObserver(nullptr);
   delete frmStatistics_;
+  testMenu_.reset();
 }
 
 void MainWindow::EnableStatistics() {
@@ -92,7 +80,19 @@ void MainWindow::EnableStatistics() {
   observers_.Add(statistics_.get());
   auto* view = menuBar()->addMenu(Q("表示"));
   Statistics_ = view->addAction(Q("統計"));
+  CountVerdicts();
   connect(Statistics_, &QAction::triggered, this, &MainWindow::Statistics_Click);
+}
+
+void MainWindow::EnableTests() {
+  if (testMenu_) return;
+  testMenu_ = std::make_unique<TestMenu>(*menuBar(), *fgrdSendData_, *fgrdRecvData_, observers_, *this);
+  CountVerdicts();
+}
+
+void MainWindow::CountVerdicts() {
+  if (!statistics_ || !testMenu_) return;
+  testMenu_->session().SetVerdictSink([this](Verdict v) { statistics_->AddVerdict(v); });
 }
 
 void MainWindow::Statistics_Click() {

@@ -41,6 +41,7 @@ class InputFileSelection;
 class PingCheck;
 class SocketControl;
 class StatisticsWindow;
+class TestMenu;
 class Timer;
 class TransmissionStatistics;
 
@@ -59,6 +60,11 @@ class MainWindow : public QMainWindow, private ReadSettingHost, private SendCycl
   // "表示" beside "設定" with its item "統計", which opens that window. The program's
   // start-up calls it once; later calls do nothing.
   void EnableStatistics();
+
+  // Adds the menu "試験" (test files, the test window "期待応答") and judges the send
+  // cycles while an expected answer is set; the verdicts count in the statistics too.
+  // The program's start-up calls it once; later calls do nothing.
+  void EnableTests();
 
   // Runs the load step once; later calls do nothing.
   void EnsureLoaded();
@@ -85,6 +91,7 @@ class MainWindow : public QMainWindow, private ReadSettingHost, private SendCycl
   QAction* Statistics() const { return Statistics_; }  // null until EnableStatistics
   TransmissionStatistics* transmissionStatistics() const { return statistics_.get(); }
   StatisticsWindow* frmStatistics() const { return frmStatistics_; }  // made when first opened
+  TestMenu* testMenu() const { return testMenu_.get(); }  // null until EnableTests
   SocketControl* wscSend() const { return wscSend_; }
   Timer* tmrNowDateTime() const { return tmrNowDateTime_; }
   Timer* tmrSend() const { return tmrSend_; }
@@ -130,6 +137,8 @@ class MainWindow : public QMainWindow, private ReadSettingHost, private SendCycl
   void cmdEnd_Click();
   void ComSetting_Click();
   void Statistics_Click();
+  // Lets the statistics count the verdicts, once both exist.
+  void CountVerdicts();
   // Asks the exit question; true when the operator answered OK.
   bool ConfirmExit();
   void EndProgram();
@@ -176,11 +185,8 @@ class MainWindow : public QMainWindow, private ReadSettingHost, private SendCycl
   std::unique_ptr<TransmissionStatistics> statistics_;
   QAction* Statistics_ = nullptr;
   StatisticsWindow* frmStatistics_ = nullptr;
+  // Expected answers; after the statistics, which its verdicts are counted in.
+  std::unique_ptr<TestMenu> testMenu_;
 };
-
-// Labels the header cells of a byte grid: "00".."0F" in row 0, "0000".. in column 0,
-// each centred.
-class GridControl;
-void LabelGridHeaders(GridControl& grid);
 
 }  // namespace ostrel

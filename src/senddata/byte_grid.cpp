@@ -69,10 +69,14 @@ std::optional<int> ReadableCellValue(std::string_view text) {
   return value;
 }
 
-void FillGridFromBytes(GridControl& grid, std::span<const uint8_t> bytes) {
-  if (bytes.empty()) return;
+namespace {
+
+// The fill of both: `n` cells (at most kGridByteCapacity), cell k's text from text_of(k).
+template <typename TextOf>
+void FillGridCells(GridControl& grid, std::size_t count, TextOf text_of) {
+  if (count == 0) return;
   const int data_cols = DataCols(grid);
-  const std::size_t n = std::min(bytes.size(), kGridByteCapacity);
+  const std::size_t n = std::min(count, kGridByteCapacity);
   const int data_rows = static_cast<int>((n + data_cols - 1) / data_cols);
 
   CurrentCellKeeper keeper(grid);
@@ -90,7 +94,7 @@ void FillGridFromBytes(GridControl& grid, std::span<const uint8_t> bytes) {
       grid.SetCol(c + 1);
       grid.SetCellAlignment(kAlignCenterCenter);
       if (k < n) {
-        grid.SetText(HexText2(bytes[k]));
+        grid.SetText(text_of(k));
         grid.SetCellBackColor(kDefaultBackColor);
       } else {
         grid.SetText("");
@@ -98,6 +102,31 @@ void FillGridFromBytes(GridControl& grid, std::span<const uint8_t> bytes) {
       }
     }
   }
+}
+
+}  // namespace
+
+void LabelGridHeaders(GridControl& grid) {
+  for (int i = 0; i <= grid.Cols() - 2; ++i) {
+    grid.SetRow(0);
+    grid.SetCol(i + 1);
+    grid.SetCellAlignment(kAlignCenterCenter);
+    grid.SetText(HexText2(i));
+  }
+  for (int j = 0; j <= grid.Rows() - 2; ++j) {
+    grid.SetCol(0);
+    grid.SetRow(j + 1);
+    grid.SetCellAlignment(kAlignCenterCenter);
+    grid.SetText(HexText4(j));
+  }
+}
+
+void FillGridFromBytes(GridControl& grid, std::span<const uint8_t> bytes) {
+  FillGridCells(grid, bytes.size(), [&](std::size_t k) { return HexText2(bytes[k]); });
+}
+
+void FillGridFromTexts(GridControl& grid, std::span<const std::string> texts) {
+  FillGridCells(grid, texts.size(), [&](std::size_t k) { return texts[k]; });
 }
 
 void SetGridFromByteArray(GridControl& grid, const std::vector<uint8_t>& bytes) noexcept {

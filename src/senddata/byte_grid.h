@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -33,6 +34,10 @@ inline constexpr std::size_t kGridByteCapacity = 2048;
 // unreadable: nullopt.
 std::optional<int> ReadableCellValue(std::string_view text);
 
+// Labels the header cells of a byte grid: "00".."0F" in row 0, "0000".. in column 0,
+// each centred.
+void LabelGridHeaders(GridControl& grid);
+
 // Fills `grid` from `bytes` (at most the first kGridByteCapacity are shown):
 // Rows = data rows needed + 1, every row header and data cell rewritten and centred, a
 // data cell gets its byte's two-digit text on the default background, or the empty
@@ -45,6 +50,10 @@ void SetGridFromByteArray(GridControl& grid, const std::vector<uint8_t>& bytes) 
 // The same fill without a handler, for callers that log under their own tag. Raises
 // RunTimeError (or whatever the grid raises) on failure.
 void FillGridFromBytes(GridControl& grid, std::span<const uint8_t> bytes);
+
+// The same fill with a text of its own in each cell (an expected answer's tokens as
+// written), for grids that show more than bytes. Raises as FillGridFromBytes.
+void FillGridFromTexts(GridControl& grid, std::span<const std::string> texts);
 
 // Reads the grid back into `bytes` (its previous content does not matter): the data cells
 // in byte-index order, each row up to its first unreadable cell (an empty cell is

@@ -55,6 +55,7 @@ Startup Main(std::function<void()> end_program) {
     RemoveStaleTemporaries(strSettingFile[Kiv_UdpSnd]);
     s.main_window = std::make_unique<MainWindow>();
     s.main_window->EnableStatistics();
+    s.main_window->EnableTests();
     QObject::connect(s.main_window.get(), &MainWindow::ExitConfirmed, s.main_window.get(),
                      end_program);
     s.main_window->ReadSetting(strSettingFile[Kiv_UdpSnd]);

@@ -18,10 +18,17 @@ struct RecordSnapshot::Block {
 
   int64_t base_ms = 0;
   std::vector<Packed> records;
+  // The verdict of each record plus one (0: none); empty until a record of the block gets
+  // one, and no longer than up to the last that did, so sending without an expectation
+  // costs nothing here.
+  std::vector<uint8_t> verdicts;
 
   TransmissionRecord At(size_t i) const {
     const Packed& p = records[i];
-    return {base_ms + p.offset_ms, p.rtt_us, p.bytes_sent, p.answer_bytes};
+    TransmissionRecord record{base_ms + p.offset_ms, p.rtt_us, p.bytes_sent, p.answer_bytes, {}};
+    if (i < verdicts.size() && verdicts[i] != 0)
+      record.verdict = static_cast<Verdict>(verdicts[i] - 1);
+    return record;
   }
 };
 
@@ -57,6 +64,7 @@ TransmissionStatistics::TransmissionStatistics(WallClock wall_clock)
 TransmissionStatistics::~TransmissionStatistics() = default;
 
 void TransmissionStatistics::CycleStarted() {
+  cycle_has_record_ = false;
   ++counters_.cycles;
   Changed();
 }
@@ -113,7 +121,21 @@ void TransmissionStatistics::Decide(uint32_t rtt_us, uint16_t answer_bytes) {
     ++counters_.answered;
     AddRtt(rtt_us);
   }
-  Append({pending.sent_ms, rtt_us, pending.bytes, answer_bytes});
+  Append({pending.sent_ms, rtt_us, pending.bytes, answer_bytes, {}});
+  cycle_has_record_ = true;
+}
+
+void TransmissionStatistics::AddVerdict(Verdict verdict) {
+  if (pending_) Decide(TransmissionRecord::kUnanswered, 0);  // as CycleEnded does
+  verdicts_.Add(verdict);
+  if (cycle_has_record_ && !blocks_.empty()) {
+    // The cycle's last transmission is the newest record, always in the last block.
+    Block& block = *blocks_.back();
+    block.verdicts.resize(block.records.size(), 0);
+    block.verdicts.back() = static_cast<uint8_t>(static_cast<int>(verdict) + 1);
+  }
+  cycle_has_record_ = false;  // one verdict per cycle
+  Changed();
 }
 
 void TransmissionStatistics::AddRtt(uint32_t rtt) {
@@ -170,6 +192,8 @@ void TransmissionStatistics::Append(const TransmissionRecord& record) {
 
 void TransmissionStatistics::Reset() {
   counters_ = {};
+  verdicts_.Reset();
+  cycle_has_record_ = false;
   pending_.reset();
   rtt_sum_ = jitter_sum_ = 0;
   rtt_last_ = rtt_min_ = rtt_max_ = 0;

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "transmission/send_cycle_observer.h"
+#include "verification/verdict.h"
 
 namespace ostrel {
 
@@ -33,6 +34,9 @@ struct TransmissionRecord {
   uint32_t rtt_us = kUnanswered;
   uint16_t bytes_sent = 0;    // the datagram's size (a larger one counts as 65535)
   uint16_t answer_bytes = 0;  // the answer's size; 0 when unanswered
+  // The verdict of the cycle this transmission ended (the last of its cycle), while an
+  // expectation was set; none otherwise.
+  std::optional<Verdict> verdict;
 
   bool answered() const { return rtt_us != kUnanswered; }
 };
@@ -89,6 +93,12 @@ class TransmissionStatistics final : public SendCycleObserver {
   void Arrived(size_t bytes, TimePoint arrival, bool answer) override;
   void CycleEnded(CycleOutcome outcome) override;
 
+  // The verdict of the cycle that has just ended (after its CycleEnded, or in place of
+  // it): counted, and kept with the cycle's last transmission, if it had one.
+  void AddVerdict(Verdict verdict);
+  // How many cycles ended with each verdict.
+  const VerdictCounter& verdicts() const { return verdicts_; }
+
   // Forgets every counter, time and record. A transmission waiting at the reset belongs
   // to the time before it: its answer or time-out is not counted.
   void Reset();
@@ -125,7 +135,9 @@ class TransmissionStatistics final : public SendCycleObserver {
   WallClock wall_clock_;
   std::function<void()> listener_;
   Counters counters_;
+  VerdictCounter verdicts_;
   std::optional<Pending> pending_;
+  bool cycle_has_record_ = false;  // the running or last cycle decided a transmission
 
   // RTT figures.
   uint64_t rtt_sum_ = 0;

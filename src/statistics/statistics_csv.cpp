@@ -65,6 +65,8 @@ void StatisticsCsvFormatter::AppendLine(std::string& out, const TransmissionReco
   if (record.answered()) AppendMilliseconds(out, record.rtt_us);
   out.push_back(',');
   AppendNumber(out, record.answer_bytes);
+  out.push_back(',');
+  if (record.verdict) out.append(VerdictText(*record.verdict));
   out.push_back('\n');
 }
 

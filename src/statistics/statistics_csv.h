@@ -2,12 +2,15 @@
 // The statistics' CSV file: UTF-8 without a byte-order mark, lines ending in LF, a
 // header line, then one line per transmission since the reset, oldest first:
 //
-//   送信時刻,送信バイト数,応答,往復時間(ms),応答バイト数
-//   2024-05-06 13:07:09.400,16,1,12.345,4
-//   2024-05-06 13:07:09.500,16,0,,0
+//   送信時刻,送信バイト数,応答,往復時間(ms),応答バイト数,判定
+//   2024-05-06 13:07:09.400,16,1,12.345,4,一致
+//   2024-05-06 13:07:09.500,16,0,,0,
 //
 // local time of the send to the millisecond, bytes sent, answered (1/0), the round-trip
-// time in ms with three decimals (empty when unanswered), bytes of the answer.
+// time in ms with three decimals (empty when unanswered), bytes of the answer, and the
+// verdict of the cycle on the line of its last transmission ("一致", "不一致", …; empty
+// where no expectation was set and on the lines of transmissions a retransmission
+// followed).
 
 #include <atomic>
 #include <cstdint>
@@ -18,7 +21,7 @@
 namespace ostrel {
 
 inline constexpr const char* kStatisticsCsvHeader =
-    "送信時刻,送信バイト数,応答,往復時間(ms),応答バイト数\n";
+    "送信時刻,送信バイト数,応答,往復時間(ms),応答バイト数,判定\n";
 
 // `microseconds` as milliseconds with three decimals, rounded to the nearest
 // microsecond: 1234.5 gives "1.235", 0 gives "0.000".

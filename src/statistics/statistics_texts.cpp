@@ -47,6 +47,13 @@ std::vector<StatisticsFigure> StatisticsFigures(const TransmissionStatistics& st
   };
 }
 
+std::string VerdictCountsText(const VerdictCounter& counts) {
+  std::string text = "判定";
+  for (Verdict verdict : kAllVerdicts)
+    text += std::string("  ") + VerdictText(verdict) + " " + Count(counts.Count(verdict));
+  return text;
+}
+
 RttPlot MakeRttPlot(const std::vector<TransmissionRecord>& records) {
   RttPlot plot;
   double y_max = 0;

@@ -24,6 +24,10 @@ struct StatisticsFigure {
 // ("12.345 ms"); "--" where there is nothing to show yet.
 std::vector<StatisticsFigure> StatisticsFigures(const TransmissionStatistics& statistics);
 
+// The line of verdict counts, "判定  一致 5  不一致 1  送信元不一致 0  応答なし 0  未送信 0";
+// the window shows it only once a cycle had a verdict since the reset.
+std::string VerdictCountsText(const VerdictCounter& counts);
+
 // The plot: x is the send time in ms since the epoch, y the round-trip time in ms.
 struct RttPlot {
   std::vector<std::pair<double, double>> answered;  // (x, y) in send order

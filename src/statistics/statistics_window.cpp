@@ -46,6 +46,11 @@ StatisticsWindow::StatisticsWindow(TransmissionStatistics& statistics, QWidget* 
   auto* figures = new QGridLayout;
   BuildFigures(figures);
   layout->addLayout(figures);
+  // The verdict counts appear once a cycle has had a verdict (an expected answer is set).
+  lblVerdicts_ = MakeDialogLabel(this, QStringLiteral("lblVerdicts"), "", {},
+                                 ProportionalFont(11.25, true));
+  lblVerdicts_->hide();
+  layout->addWidget(lblVerdicts_);
   layout->addWidget(BuildPlot(), 1);
 
   auto* buttons = new QHBoxLayout;
@@ -176,6 +181,9 @@ void StatisticsWindow::Refresh() {
     if (QLabel* label = FigureValue(figure.name))
       label->setText(QString::fromStdString(figure.value));
   }
+  const VerdictCounter& verdicts = statistics_.verdicts();
+  lblVerdicts_->setVisible(verdicts.Total() > 0);
+  lblVerdicts_->setText(QString::fromStdString(VerdictCountsText(verdicts)));
   RefreshPlot();
 }
 

@@ -51,6 +51,8 @@ class StatisticsWindow : public QWidget {
 
   // The value label of a figure (see statistics_texts.h), for tests.
   QLabel* FigureValue(const std::string& name) const;
+  // The line of verdict counts; hidden until a cycle had a verdict since the reset.
+  QLabel* lblVerdicts() const { return lblVerdicts_; }
   QPushButton* cmdReset() const { return cmdReset_; }
   QPushButton* cmdSaveCsv() const { return cmdSaveCsv_; }
   QLineSeries* RttSeries() const { return rtt_series_; }
@@ -80,6 +82,7 @@ class StatisticsWindow : public QWidget {
   QScatterSeries* unanswered_series_ = nullptr;
   QDateTimeAxis* time_axis_ = nullptr;
   QValueAxis* rtt_axis_ = nullptr;
+  QLabel* lblVerdicts_ = nullptr;
   QPushButton* cmdReset_ = nullptr;
   QPushButton* cmdSaveCsv_ = nullptr;
   QLabel* lblSaveResult_ = nullptr;

@@ -5,10 +5,9 @@
 
 namespace ostrel {
 
-Judgement JudgeAnswer(const Expectation& expectation, std::span<const uint8_t> answer,
-                      const Endpoint& sender, const Endpoint& destination) {
-  if (!SenderAllowed(expectation.from, destination, sender)) return {Verdict::kWrongSource, {}};
-  std::vector<std::size_t> offsets = expectation.pattern.DifferingOffsets(answer, kReportedOffsets);
+std::vector<std::size_t> DifferingOffsets(const Expectation& expectation,
+                                          std::span<const uint8_t> answer, std::size_t limit) {
+  std::vector<std::size_t> offsets = expectation.pattern.DifferingOffsets(answer, limit);
   if (expectation.fields) {
     std::vector<std::size_t> fields = expectation.fields(answer);
     std::sort(fields.begin(), fields.end());
@@ -16,9 +15,16 @@ Judgement JudgeAnswer(const Expectation& expectation, std::span<const uint8_t> a
     std::set_union(offsets.begin(), offsets.end(), fields.begin(), fields.end(),
                    std::back_inserter(both));
     both.erase(std::unique(both.begin(), both.end()), both.end());
-    if (both.size() > kReportedOffsets) both.resize(kReportedOffsets);
+    if (both.size() > limit) both.resize(limit);
     offsets = std::move(both);
   }
+  return offsets;
+}
+
+Judgement JudgeAnswer(const Expectation& expectation, std::span<const uint8_t> answer,
+                      const Endpoint& sender, const Endpoint& destination) {
+  if (!SenderAllowed(expectation.from, destination, sender)) return {Verdict::kWrongSource, {}};
+  std::vector<std::size_t> offsets = DifferingOffsets(expectation, answer, kReportedOffsets);
   if (offsets.empty()) return {Verdict::kMatch, {}};
   return {Verdict::kMismatch, std::move(offsets)};
 }

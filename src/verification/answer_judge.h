@@ -19,6 +19,12 @@
 
 namespace ostrel {
 
+// The offsets, ascending, of the answer's bytes that do not fit: those of the pattern
+// (AnswerPattern::DifferingOffsets) and those of wrong computed fields together, at most
+// `limit` of them.
+std::vector<std::size_t> DifferingOffsets(const Expectation& expectation,
+                                          std::span<const uint8_t> answer, std::size_t limit);
+
 // The verdict of `answer`, sent by `sender` after a transmission to `destination`:
 // kWrongSource when the expectation's "from" does not allow the sender (whatever the
 // bytes); else kMismatch with the first differing offsets of the pattern and of the

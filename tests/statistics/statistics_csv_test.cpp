@@ -34,15 +34,27 @@ class StatisticsCsvTest : public ::testing::Test {
       wall_ = std::chrono::system_clock::time_point(ms);
     };
     const std::chrono::steady_clock::time_point t{1h};
+    // A cycle without an expectation, then one with a retransmission that is judged:
+    // its verdict goes on the line of its last transmission only.
     at(1714968429400ms);
+    stats_.CycleStarted();
     stats_.Transmitted(16, t, 1);
     stats_.Arrived(4, t + 12345us, true);
+    stats_.CycleEnded(CycleOutcome::kAnswered);
+    stats_.CycleStarted();
     at(1714968429999ms);
     stats_.Transmitted(16, t + 1s, 1);
     stats_.TransmissionUnanswered();
     at(1714968430005ms);
     stats_.Transmitted(2048, t + 2s, 2);
     stats_.Arrived(65507, t + 2s + 999us, true);
+    stats_.CycleEnded(CycleOutcome::kAnswered);
+    stats_.AddVerdict(Verdict::kMismatch);
+    // A cycle that sent nothing is counted but has no line.
+    stats_.CycleStarted();
+    stats_.CheckFailed();
+    stats_.CycleEnded(CycleOutcome::kUnreachable);
+    stats_.AddVerdict(Verdict::kNotSent);
   }
   void TearDown() override {
     if (saved_tz_)
@@ -64,13 +76,16 @@ class StatisticsCsvTest : public ::testing::Test {
 };
 
 constexpr const char* kExpected =
-    "送信時刻,送信バイト数,応答,往復時間(ms),応答バイト数\n"
-    "2024-05-06 13:07:09.400,16,1,12.345,4\n"
-    "2024-05-06 13:07:09.999,16,0,,0\n"
-    "2024-05-06 13:07:10.005,2048,1,0.999,65507\n";
+    "送信時刻,送信バイト数,応答,往復時間(ms),応答バイト数,判定\n"
+    "2024-05-06 13:07:09.400,16,1,12.345,4,\n"
+    "2024-05-06 13:07:09.999,16,0,,0,\n"
+    "2024-05-06 13:07:10.005,2048,1,0.999,65507,不一致\n";
 
-TEST_F(StatisticsCsvTest, LinesHoldLocalTimeBytesAnswerAndRoundTripTime) {
+TEST_F(StatisticsCsvTest, LinesHoldLocalTimeBytesAnswerRoundTripTimeAndVerdict) {
   EXPECT_EQ(StatisticsCsvText(stats_.Snapshot()), kExpected);
+  EXPECT_EQ(stats_.verdicts().Count(Verdict::kMismatch), 1u);
+  EXPECT_EQ(stats_.verdicts().Count(Verdict::kNotSent), 1u);
+  EXPECT_EQ(stats_.verdicts().Total(), 2u);
   EXPECT_EQ(MillisecondsText(1234.5), "1.235");
   EXPECT_EQ(MillisecondsText(0), "0.000");
   EXPECT_EQ(MillisecondsText(65'432'100), "65432.100");

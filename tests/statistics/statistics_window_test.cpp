@@ -60,8 +60,9 @@ std::vector<CsvLine> ReadCsv(const std::string& text, std::string* header) {
     std::vector<std::string> f;
     std::istringstream fields(line);
     for (std::string field; std::getline(fields, field, ',');) f.push_back(field);
-    if (f.size() == 4) f.push_back("");  // getline drops an empty last field
-    EXPECT_EQ(f.size(), 5u) << line;
+    if (f.size() == 5) f.push_back("");  // getline drops an empty last field
+    EXPECT_EQ(f.size(), 6u) << line;
+    EXPECT_EQ(f[5], "") << "no verdict without an expectation: " << line;
     EXPECT_EQ(f[0].size(), 23u) << "yyyy-mm-dd hh:mm:ss.mmm: " << line;
     CsvLine l{f[2] == "1", 0, std::stoi(f[1]), std::stoi(f[4])};
     if (l.answered) {
@@ -162,10 +163,19 @@ TEST_F(StatisticsWindowTest, ShowsWhatTheLoopbackPeerRecorded) {
   EXPECT_EQ(Text(window, "Jitter").toStdString(),
             MillisecondsText(double(steps) / double(rtts.size() - 1)) + " ms");
 
+  // The verdict counts show only once a cycle had a verdict.
+  EXPECT_TRUE(window.lblVerdicts()->isHidden());
+  stats.AddVerdict(Verdict::kMatch);
+  stats.AddVerdict(Verdict::kWrongSource);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !window.lblVerdicts()->isHidden(); }, 5000));
+  EXPECT_EQ(window.lblVerdicts()->text(),
+            "判定  一致 1  不一致 0  送信元不一致 1  応答なし 0  未送信 0");
+
   window.cmdReset()->click();
   EXPECT_EQ(Text(window, "Transmissions"), "0");
   EXPECT_EQ(Text(window, "RttMean"), "--");
   EXPECT_EQ(window.RttSeries()->count(), 0);
+  EXPECT_TRUE(window.lblVerdicts()->isHidden());
 }
 
 TEST_F(StatisticsWindowTest, FailedSaveSaysSoLogsItAndKeepsTheOldFile) {

@@ -1,0 +1,144 @@
+#include "test_menu.h"
+
+#include <QAction>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMenu>
+#include <QMenuBar>
+#include <filesystem>
+
+#include "common/run_time_error.h"
+#include "logging/error_handler.h"
+#include "senddata/byte_grid.h"
+#include "senddata/flex_grid.h"
+#include "senddata/send_data_file.h"
+#include "testfile/test_file.h"
+#include "testwindow/test_session.h"
+#include "testwindow/test_window.h"
+#include "transmission/observer_fan_out.h"
+#include "ui/ui_support.h"
+
+namespace ostrel {
+namespace {
+
+constexpr const char* kOpenFailed = "試験ファイルを開けませんでした。";
+constexpr const char* kSaveFailed = "試験ファイルを保存できませんでした。";
+constexpr const char* kFilter = "試験ファイル (*.json);;すべてのファイル (*)";
+
+QString Q(const char* utf8) { return QString::fromUtf8(utf8); }
+
+std::string LocalPath(const QString& path) { return QFile::encodeName(path).toStdString(); }
+
+}  // namespace
+
+TestMenu::TestMenu(QMenuBar& bar, FlexGrid& send_grid, FlexGrid& answer_grid,
+                   ObserverFanOut& observers, QWidget& window)
+    : send_grid_(send_grid),
+      observers_(observers),
+      window_(window),
+      session_(std::make_unique<TestSession>(answer_grid)),
+      last_folder_(QDir::currentPath()) {
+  observers_.Add(&session_->Observer());
+  menu_ = bar.addMenu(Q("試験"));
+  OpenTest_ = menu_->addAction(Q("試験ファイルを開く…"));
+  SaveTest_ = menu_->addAction(Q("試験ファイルを保存…"));
+  menu_->addSeparator();
+  Expectation_ = menu_->addAction(Q("期待応答"));
+  connect(OpenTest_, &QAction::triggered, this, &TestMenu::OpenTest_Click);
+  connect(SaveTest_, &QAction::triggered, this, &TestMenu::SaveTest_Click);
+  connect(Expectation_, &QAction::triggered, this, [this] {
+    RunHandled("Expectation_Click", [&] { OpenTestWindow(); });
+  });
+}
+
+TestMenu::~TestMenu() {
+  observers_.Remove(&session_->Observer());
+  delete frmTest_;
+}
+
+void TestMenu::OpenTestWindow() {
+  if (!frmTest_) frmTest_ = new TestWindow(*session_, &window_);
+  frmTest_->Open();
+}
+
+void TestMenu::OpenTest_Click() {
+  RunHandled("OpenTest_Click", [&] {
+    const QString path =
+        QFileDialog::getOpenFileName(&window_, Q("試験ファイルを開く"), last_folder_, Q(kFilter));
+    if (path.isEmpty()) return;
+    last_folder_ = QFileInfo(path).absolutePath();
+    OpenTestFile(LocalPath(path));
+  });
+}
+
+void TestMenu::SaveTest_Click() {
+  RunHandled("SaveTest_Click", [&] {
+    QString path =
+        QFileDialog::getSaveFileName(&window_, Q("試験ファイルを保存"), last_folder_, Q(kFilter));
+    if (path.isEmpty()) return;
+    if (QFileInfo(path).suffix().isEmpty()) path += QStringLiteral(".json");
+    last_folder_ = QFileInfo(path).absolutePath();
+    SaveTestFile(LocalPath(path));
+  });
+}
+
+bool TestMenu::OpenTestFile(const std::string& path) {
+  const TestFileRead read = ReadTestFile(path);
+  if (!read.test) {
+    ShowMessage(&window_, std::string(kOpenFailed) + "\r\n" + path + "\r\n" + read.error,
+                MsgIcon::Critical);
+    return false;
+  }
+  const TestFile& test = *read.test;
+  if (test.payload && !LoadPayload(test)) return false;
+  session_->SetExpectation(test.expect);
+  session_->SetTestFile(std::filesystem::path(path).filename().string(), test.name);
+  return true;
+}
+
+bool TestMenu::LoadPayload(const TestFile& test) {
+  const TestPayload& payload = *test.payload;
+  if (!payload.FromFile()) {
+    // Bytes written in the test file: the fill "入力" ends with, without a file read.
+    // A failure of the fill is logged as "description(SetGridFromByteArray)".
+    send_grid_.SetRedraw(false);
+    SetGridFromByteArray(send_grid_, payload.bytes);
+    send_grid_.SetRedraw(true);
+    return true;
+  }
+  // A payload file goes through the checks, log lines and messages of "入力".
+  switch (CheckInputFileName(payload.file)) {
+    case InputFileCheck::kEmptyName:
+      ShowMessage(&window_, kInputFileNameEmptyMessage, MsgIcon::Information);
+      return false;
+    case InputFileCheck::kNoSuchFile:
+      ShowMessage(&window_, kInputFileMissingMessage, MsgIcon::Critical);
+      return false;
+    case InputFileCheck::kOk:
+      break;
+  }
+  // The load logs its own failure ("description(SetDataFromFileToGrid)") and leaves the
+  // grid as it was; the expectation then stays as it was too.
+  const bool loadable = GetFileLength(payload.file) > 0;
+  LoadSendDataFile(send_grid_, payload.file);
+  return loadable;
+}
+
+bool TestMenu::SaveTestFile(const std::string& path) {
+  return RunHandled("SaveTest_Click", [&] {
+    std::vector<uint8_t> payload;
+    SetByteArrayFromGrid(payload, send_grid_);
+    const auto& expectation = session_->CurrentExpectation();
+    try {
+      WriteTestFile(path, payload, expectation ? &*expectation : nullptr, session_->TestName());
+    } catch (const std::exception& error) {
+      ShowMessage(&window_, std::string(kSaveFailed) + "\r\n" + path + "\r\n" + DescriptionOf(error),
+                  MsgIcon::Critical);
+      throw;
+    }
+  });
+}
+
+}  // namespace ostrel

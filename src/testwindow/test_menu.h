@@ -1,0 +1,71 @@
+#pragma once
+// The menu "試験" of the main window and what it opens:
+//   "試験ファイルを開く…"  loads a test file's payload into the send grid, as "入力" loads
+//                          a file, and sets its expectation;
+//   "試験ファイルを保存…"  saves the send grid and the expectation as a test file;
+//   "期待応答"             opens the test window (one; raised when opened again).
+// The session's judge watches the send cycles through the main window's observers.
+
+#include <QObject>
+#include <QString>
+#include <memory>
+#include <string>
+
+class QAction;
+class QMenu;
+class QMenuBar;
+class QWidget;
+
+namespace ostrel {
+
+class FlexGrid;
+class ObserverFanOut;
+class TestSession;
+class TestWindow;
+struct TestFile;
+
+class TestMenu : public QObject {
+  Q_OBJECT
+
+ public:
+  // Adds the menu to `bar` and the judge to `observers`; `window` parents the message
+  // boxes, file dialogs and the test window. The grids and `observers` must outlive this.
+  TestMenu(QMenuBar& bar, FlexGrid& send_grid, FlexGrid& answer_grid, ObserverFanOut& observers,
+           QWidget& window);
+  ~TestMenu() override;
+
+  // Opens the test file `path`: its payload into the send grid and its expectation. A file
+  // that does not open, or whose payload file does not load, leaves the grid and the
+  // expectation as they were; a message box says why. True when it opened.
+  bool OpenTestFile(const std::string& path);
+  // Saves the send grid and the expectation to `path`; a failure is logged and shown.
+  bool SaveTestFile(const std::string& path);
+  // Opens the test window, or raises it.
+  void OpenTestWindow();
+
+  TestSession& session() { return *session_; }
+  TestWindow* frmTest() const { return frmTest_; }  // made when first opened
+  QMenu* menu() const { return menu_; }
+  QAction* OpenTest() const { return OpenTest_; }
+  QAction* SaveTest() const { return SaveTest_; }
+  QAction* Expectation() const { return Expectation_; }
+
+ private:
+  void OpenTest_Click();
+  void SaveTest_Click();
+  // Loads the payload of an opened test file; false when it did not load.
+  bool LoadPayload(const TestFile& test);
+
+  FlexGrid& send_grid_;
+  ObserverFanOut& observers_;
+  QWidget& window_;
+  std::unique_ptr<TestSession> session_;
+  QMenu* menu_ = nullptr;
+  QAction* OpenTest_ = nullptr;
+  QAction* SaveTest_ = nullptr;
+  QAction* Expectation_ = nullptr;
+  TestWindow* frmTest_ = nullptr;
+  QString last_folder_;
+};
+
+}  // namespace ostrel

@@ -1,0 +1,72 @@
+#pragma once
+// The expected answer the window judges its send cycles by, and what came of it: the
+// judge on the cycle's observers, one log line per judged cycle, the marks on the answer
+// grid, the last verdict with its time and the counts since the start or the last reset.
+// Plain C++ over the GridControl interface; the test window shows it.
+//
+//   SendCycle ──► ObserverFanOut ──► CycleJudge ──(Judged)──► TestSession::Judged
+//        "判定:…" log line, marks on fgrdRecvData, counts, statistics, test window
+//
+// While no expectation is set nothing of this happens: no log line, no mark, no count.
+
+#include <cstddef>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "verification/answer_judge.h"
+
+namespace ostrel {
+
+class GridControl;
+
+class TestSession {
+ public:
+  // `answer_grid` is the grid the cycle shows its answers in; it must outlive the session.
+  explicit TestSession(GridControl& answer_grid);
+
+  // Put it on the send cycle's observers.
+  SendCycleObserver& Observer() { return judge_; }
+
+  // The expectation the next cycles are judged by; none stops judging. Either way the
+  // marks of the last verdict and the last verdict go.
+  void SetExpectation(std::optional<Expectation> expectation);
+  const std::optional<Expectation>& CurrentExpectation() const { return judge_.CurrentExpectation(); }
+
+  // The test file the expectation came from ("" when typed in the window) and its "name".
+  void SetTestFile(std::string file, std::string name);
+  const std::string& TestFileName() const { return file_; }
+  const std::string& TestName() const { return name_; }
+
+  // The verdict of the last judged cycle and its time ("yy/mm/dd hh:mm:ss").
+  const std::optional<Judgement>& Last() const { return judge_.Last(); }
+  const std::string& LastTime() const { return last_time_; }
+  // The grid offsets marked for the last answer.
+  const std::vector<std::size_t>& Marked() const { return marked_; }
+
+  const VerdictCounter& Counts() const { return counts_; }
+  void ResetCounts();
+
+  // Called with every verdict (the statistics count them), and after every change (the
+  // window redraws). At most one of each; an empty function removes it.
+  void SetVerdictSink(std::function<void(Verdict)> sink) { sink_ = std::move(sink); }
+  void SetChangeListener(std::function<void()> listener) { listener_ = std::move(listener); }
+
+ private:
+  void Judged(const Judgement& judgement);
+  void ClearMarks();
+  void Changed();
+
+  GridControl& grid_;
+  CycleJudge judge_;
+  std::string file_;
+  std::string name_;
+  std::string last_time_;
+  std::vector<std::size_t> marked_;
+  VerdictCounter counts_;
+  std::function<void(Verdict)> sink_;
+  std::function<void()> listener_;
+};
+
+}  // namespace ostrel

@@ -1,0 +1,212 @@
+#include "test_window.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <algorithm>
+
+#include "logging/error_handler.h"
+#include "senddata/byte_grid.h"
+#include "senddata/flex_grid.h"
+#include "testwindow/test_session.h"
+#include "ui/ui_support.h"
+
+namespace ostrel {
+namespace {
+
+constexpr int kClientWidth = 9855;  // twips
+constexpr int kClientHeight = 5700;
+constexpr const char* kNoDateTime = "--/--/-- --:--:--";
+
+// The senders "from" allows, in the order of the combo box.
+constexpr SenderRule kSenderRules[] = {SenderRule::kAddress, SenderRule::kAddressAndPort,
+                                       SenderRule::kAny};
+constexpr const char* kSenderRuleCaptions[] = {"宛先アドレス (address)",
+                                               "宛先アドレスとポート (address-and-port)",
+                                               "すべて (any)"};
+
+QString Q(const char* utf8) { return QString::fromUtf8(utf8); }
+
+// 一致 green, 不一致 and 送信元不一致 red, 応答なし and 未送信 grey.
+QString VerdictColour(Verdict verdict) {
+  switch (verdict) {
+    case Verdict::kMatch:
+      return QStringLiteral("#00A000");
+    case Verdict::kMismatch:
+    case Verdict::kWrongSource:
+      return QStringLiteral("#E00000");
+    case Verdict::kNoAnswer:
+    case Verdict::kNotSent:
+      break;
+  }
+  return QStringLiteral("#808080");
+}
+
+int RuleIndex(SenderRule rule) {
+  for (int i = 0; i < 3; ++i)
+    if (kSenderRules[i] == rule) return i;
+  return 0;
+}
+
+}  // namespace
+
+TestWindow::TestWindow(TestSession& session, QWidget* parent)
+    : QWidget(parent, Qt::Window), session_(session) {
+  setWindowTitle(Q("期待応答"));
+  setFont(ProportionalFont(9));
+  setFixedSize(Px(kClientWidth), Px(kClientHeight));
+  BuildControls();
+  session_.SetChangeListener([this] { Refresh(); });
+  Refresh();
+}
+
+TestWindow::~TestWindow() { session_.SetChangeListener({}); }
+
+void TestWindow::BuildControls() {
+  const QFont font = ProportionalFont(9);
+  MakeDialogLabel(this, QStringLiteral("lblTestFile"), "試験ファイル：",
+                  TwipsRect(120, 180, 1455, 300), font);
+  lblTestFileData_ = MakeDialogLabel(this, QStringLiteral("lblTestFileData"), "",
+                                     TwipsRect(1680, 180, 7935, 300), font);
+  MakeDialogLabel(this, QStringLiteral("lblPattern"), "期待パターン：",
+                  TwipsRect(120, 600, 1455, 300), font);
+  txtPattern_ = new QLineEdit(this);
+  txtPattern_->setObjectName(QStringLiteral("txtPattern"));
+  txtPattern_->setGeometry(TwipsRect(1680, 540, 6255, 375));
+  txtPattern_->setFont(MonospaceFont(9));
+  cmdApply_ = MakeDialogButton(this, "cmdApply", "適用", TwipsRect(8040, 540, 1575, 375));
+  MakeDialogLabel(this, QStringLiteral("lblFrom"), "送信元：", TwipsRect(120, 1080, 1455, 300),
+                  font);
+  cboFrom_ = new QComboBox(this);
+  cboFrom_->setObjectName(QStringLiteral("cboFrom"));
+  cboFrom_->setGeometry(TwipsRect(1680, 1020, 4335, 375));
+  for (const char* caption : kSenderRuleCaptions) cboFrom_->addItem(Q(caption));
+  cmdClear_ = MakeDialogButton(this, "cmdClear", "解除", TwipsRect(8040, 1020, 1575, 375));
+
+  fgrdPattern_ = new FlexGrid(17, this);
+  fgrdPattern_->setObjectName(QStringLiteral("fgrdPattern"));
+  fgrdPattern_->setGeometry(TwipsRect(120, 1500, 9495, 2415));
+  fgrdPattern_->setFocusPolicy(Qt::ClickFocus);
+  LabelGridHeaders(*fgrdPattern_);
+
+  MakeDialogLabel(this, QStringLiteral("lblVerdictCaption"), "判定", TwipsRect(120, 4200, 1455, 375),
+                  ProportionalFont(15.75, true));
+  lblVerdict_ = MakeDialogLabel(this, QStringLiteral("lblVerdict"), "",
+                                TwipsRect(1680, 4020, 4335, 615), ProportionalFont(24, true));
+  lblVerdictTime_ = MakeDialogLabel(this, QStringLiteral("lblVerdictTime"), kNoDateTime,
+                                    TwipsRect(6120, 4260, 1815, 300), font);
+  cmdReset_ = MakeDialogButton(this, "cmdReset", "リセット", TwipsRect(8040, 4200, 1575, 375));
+
+  // The counts: caption and figure for each verdict, side by side.
+  for (std::size_t i = 0; i < kVerdictCount; ++i) {
+    const int left = 120 + static_cast<int>(i) * 1920;
+    MakeDialogLabel(this, QStringLiteral("lblCountCaption%1").arg(i), VerdictText(kAllVerdicts[i]),
+                    TwipsRect(left, 4920, 1215, 300), font);
+    lblCounts_[i] = MakeDialogLabel(this, QStringLiteral("lblCount%1").arg(i), "0",
+                                    TwipsRect(left + 1215, 4920, 600, 300), font);
+  }
+
+  connect(cmdApply_, &QPushButton::clicked, this, &TestWindow::cmdApply_Click);
+  connect(cmdClear_, &QPushButton::clicked, this, &TestWindow::cmdClear_Click);
+  connect(cmdReset_, &QPushButton::clicked, this, [this] {
+    RunHandled("cmdReset_Click", [&] { session_.ResetCounts(); });
+  });
+}
+
+void TestWindow::Open() {
+  if (!isVisible()) CenterForm(*this);
+  show();
+  raise();
+  activateWindow();
+}
+
+QLabel* TestWindow::CountLabel(Verdict verdict) const {
+  return lblCounts_[static_cast<std::size_t>(verdict)];
+}
+
+void TestWindow::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  Refresh();
+}
+
+void TestWindow::Refresh() {
+  if (!isVisible()) return;  // a hidden window costs nothing; showing it refreshes
+  RunHandled("TestWindow_Refresh", [&] {
+    std::string file = session_.TestFileName();
+    if (!session_.TestName().empty()) file += "  (" + session_.TestName() + ")";
+    lblTestFileData_->setText(QString::fromStdString(file));
+    ShowPattern();
+    const auto& last = session_.Last();
+    lblVerdict_->setText(last ? Q(VerdictText(last->verdict)) : QString());
+    lblVerdict_->setStyleSheet(
+        last ? QStringLiteral("color: %1;").arg(VerdictColour(last->verdict)) : QString());
+    lblVerdictTime_->setText(
+        last ? QString::fromStdString(session_.LastTime()) : Q(kNoDateTime));
+    for (Verdict verdict : kAllVerdicts)
+      CountLabel(verdict)->setText(QString::number(session_.Counts().Count(verdict)));
+    cmdClear_->setEnabled(session_.CurrentExpectation().has_value());
+  });
+}
+
+void TestWindow::ShowPattern() {
+  // The pattern as set, token by token, "*" in the cell after the last byte token.
+  const auto& expectation = session_.CurrentExpectation();
+  const std::string shown =
+      expectation ? expectation->pattern.Text() + "\n" + SenderRuleName(expectation->from) : "";
+  if (shown_pattern_ && *shown_pattern_ == shown) return;
+  shown_pattern_ = shown;
+  std::vector<std::string> texts;
+  if (expectation) {
+    texts = expectation->pattern.Tokens();
+    if (expectation->pattern.OpenEnded() && texts.size() < kGridByteCapacity) texts.push_back("*");
+    txtPattern_->setText(QString::fromStdString(expectation->pattern.Text()));
+    cboFrom_->setCurrentIndex(RuleIndex(expectation->from));
+  }
+  fgrdPattern_->SetRedraw(false);
+  if (texts.empty()) {
+    // No expectation: one empty row, as the grid starts.
+    fgrdPattern_->SetRows(2);
+    for (int c = 1; c < fgrdPattern_->Cols(); ++c) {
+      fgrdPattern_->SetRow(1);
+      fgrdPattern_->SetCol(c);
+      fgrdPattern_->SetText("");
+      fgrdPattern_->SetCellBackColor(kDefaultBackColor);
+    }
+    fgrdPattern_->SetRow(1);
+    fgrdPattern_->SetCol(1);
+  } else {
+    FillGridFromTexts(*fgrdPattern_, texts);
+  }
+  fgrdPattern_->SetRedraw(true);
+  fgrdPattern_->resizeColumnsToContents();
+}
+
+void TestWindow::cmdApply_Click() {
+  RunHandled("cmdApply_Click", [&] {
+    const PatternParse parse = AnswerPattern::Parse(txtPattern_->text().toStdString());
+    if (!parse.Ok()) {
+      ShowMessage(this, parse.error.message, MsgIcon::Critical);
+      txtPattern_->setFocus();
+      return;
+    }
+    Expectation expectation;
+    if (session_.CurrentExpectation()) expectation = *session_.CurrentExpectation();  // fields
+    expectation.pattern = *parse.pattern;
+    expectation.from = kSenderRules[std::max(0, cboFrom_->currentIndex())];
+    session_.SetExpectation(std::move(expectation));
+  });
+}
+
+void TestWindow::cmdClear_Click() {
+  RunHandled("cmdClear_Click", [&] {
+    session_.SetExpectation(std::nullopt);
+    session_.SetTestFile("", "");
+    txtPattern_->clear();
+    cboFrom_->setCurrentIndex(0);
+    shown_pattern_.reset();
+    Refresh();
+  });
+}
+
+}  // namespace ostrel

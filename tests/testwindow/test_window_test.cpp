@@ -1,0 +1,289 @@
+// The menu "試験", the test window and the verdicts of real send cycles on the answer grid.
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QNetworkDatagram>
+#include <QPushButton>
+#include <QTimer>
+#include <QUdpSocket>
+
+#include "common/tool_kind.h"
+#include "logging/operation_log.h"
+#include "mainwindow/main_window.h"
+#include "senddata/byte_grid.h"
+#include "senddata/flex_grid.h"
+#include "support/fake_message_box.h"
+#include "support/loopback_cycle.h"
+#include "support/test_support.h"
+#include "testwindow/answer_marks.h"
+#include "testwindow/test_menu.h"
+#include "testwindow/test_session.h"
+#include "testwindow/test_window.h"
+
+namespace ostrel {
+namespace {
+
+using test::FakeMessageBoxes;
+using test::LogMessages;
+using test::TempDir;
+using test::WriteFileBytes;
+
+std::vector<std::string> GridRow(const FlexGrid& grid, int row) {
+  std::vector<std::string> texts;
+  for (int c = 1; c < grid.Cols(); ++c) texts.push_back(grid.TextMatrix(row, c));
+  return texts;
+}
+
+class TestMenuTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    intToolKind = 2;
+    InitLog(dir_.str());
+    window_.EnsureLoaded();
+    window_.EnableTests();
+    window_.EnableTests();
+  }
+  TestMenu& menu() { return *window_.testMenu(); }
+  std::vector<std::string> Log() { return LogMessages(strLogFile[2]); }
+
+  TempDir dir_;
+  FakeMessageBoxes boxes_;
+  MainWindow window_;
+};
+
+TEST_F(TestMenuTest, OpeningATestFileFillsTheSendGridAndTheTestWindow) {
+  const auto menus = window_.menuBar()->actions();
+  ASSERT_EQ(menus.size(), 2);
+  EXPECT_EQ(menus[1]->text(), "試験");
+  ASSERT_EQ(menus[1]->menu()->actions().size(), 4);  // with a separator
+  EXPECT_EQ(menu().OpenTest()->text(), "試験ファイルを開く…");
+  EXPECT_EQ(menu().SaveTest()->text(), "試験ファイルを保存…");
+  EXPECT_EQ(menu().Expectation()->text(), "期待応答");
+
+  WriteFileBytes(dir_ / "read.json",
+                 R"({"ostrel_test": 1, "name": "読み出し",
+                     "payload": {"hex": "01 03 00 00 00 02 C4 0B 10 11 12 13 14 15 16 17 18"},
+                     "expect": {"pattern": "01 03 b0000x100 ?? 3? *", "from": "any"}})");
+  ASSERT_TRUE(menu().OpenTestFile(dir_ / "read.json"));
+  EXPECT_TRUE(boxes_.shown.empty());
+  EXPECT_TRUE(Log().empty()) << "nothing claims a file was read";
+  const FlexGrid& send = *window_.fgrdSendData();
+  EXPECT_EQ(send.Rows(), 3);
+  EXPECT_EQ(send.TextMatrix(1, 1), "01");
+  EXPECT_EQ(send.TextMatrix(1, 8), "0B");
+  EXPECT_EQ(send.TextMatrix(2, 1), "18");
+  EXPECT_EQ(send.TextMatrix(2, 2), "");
+  EXPECT_TRUE(send.Redraw());
+
+  menu().Expectation()->trigger();
+  TestWindow* test = menu().frmTest();
+  ASSERT_NE(test, nullptr);
+  EXPECT_TRUE(test->isVisible());
+  EXPECT_EQ(test->windowTitle(), "期待応答");
+  EXPECT_EQ(test->lblTestFileData()->text(), "read.json  (読み出し)");
+  EXPECT_EQ(test->txtPattern()->text(), "01 03 b0000x100 ?? 3? *");
+  EXPECT_EQ(test->cboFrom()->currentIndex(), 2);  // any
+  EXPECT_EQ(test->fgrdPattern()->Rows(), 2);
+  EXPECT_EQ(GridRow(*test->fgrdPattern(), 1),
+            (std::vector<std::string>{"01", "03", "b0000x100", "??", "3?", "*", "", "", "", "",
+                                      "", "", "", "", "", ""}));
+  EXPECT_EQ(test->lblVerdict()->text(), "");
+  EXPECT_TRUE(test->cmdClear()->isEnabled());
+  test->close();
+  menu().Expectation()->trigger();
+  EXPECT_EQ(menu().frmTest(), test) << "one window";
+  EXPECT_TRUE(test->isVisible());
+
+  // A pattern typed in the window: a bad one names its token and position and changes
+  // nothing; a good one replaces the pattern; 解除 clears it.
+  test->txtPattern()->setText("01 0G");
+  test->cmdApply()->click();
+  ASSERT_EQ(boxes_.shown.size(), 1u);
+  EXPECT_NE(boxes_.shown[0].text.find("0G"), std::string::npos) << boxes_.shown[0].text;
+  EXPECT_NE(boxes_.shown[0].text.find('2'), std::string::npos) << boxes_.shown[0].text;
+  EXPECT_EQ(menu().session().CurrentExpectation()->pattern.Text(), "01 03 b0000x100 ?? 3? *");
+  test->txtPattern()->setText("aa bb");
+  test->cboFrom()->setCurrentIndex(1);
+  test->cmdApply()->click();
+  EXPECT_EQ(menu().session().CurrentExpectation()->pattern.Text(), "aa bb");
+  EXPECT_EQ(menu().session().CurrentExpectation()->from, SenderRule::kAddressAndPort);
+  EXPECT_EQ(test->fgrdPattern()->TextMatrix(1, 2), "bb");
+  EXPECT_EQ(test->fgrdPattern()->TextMatrix(1, 3), "");
+  test->cmdClear()->click();
+  EXPECT_FALSE(menu().session().CurrentExpectation());
+  EXPECT_EQ(test->fgrdPattern()->TextMatrix(1, 1), "");
+  EXPECT_FALSE(test->cmdClear()->isEnabled());
+}
+
+TEST_F(TestMenuTest, ATestFileThatDoesNotOpenLeavesGridAndExpectationAsTheyWere) {
+  WriteFileBytes(dir_ / "good.json",
+                 R"({"ostrel_test": 1, "payload": {"hex": "AA BB"}, "expect": {"pattern": "AA *"}})");
+  ASSERT_TRUE(menu().OpenTestFile(dir_ / "good.json"));
+  const auto unchanged = [&] {
+    EXPECT_EQ(GridRow(*window_.fgrdSendData(), 1)[0], "AA");
+    EXPECT_EQ(GridRow(*window_.fgrdSendData(), 1)[1], "BB");
+    EXPECT_EQ(GridRow(*window_.fgrdSendData(), 1)[2], "");
+    ASSERT_TRUE(menu().session().CurrentExpectation());
+    EXPECT_EQ(menu().session().CurrentExpectation()->pattern.Text(), "AA *");
+    EXPECT_EQ(menu().session().TestFileName(), "good.json");
+  };
+
+  WriteFileBytes(dir_ / "token.json",
+                 R"({"ostrel_test": 1, "payload": {"hex": "01"}, "expect": {"pattern": "01 XY"}})");
+  WriteFileBytes(dir_ / "key.json", R"({"ostrel_test": 1, "payload": {"hex": "01"}, "pace": 3})");
+  EXPECT_FALSE(menu().OpenTestFile(dir_ / "token.json"));
+  EXPECT_FALSE(menu().OpenTestFile(dir_ / "key.json"));
+  ASSERT_EQ(boxes_.shown.size(), 2u);
+  EXPECT_NE(boxes_.shown[0].text.find("XY"), std::string::npos) << boxes_.shown[0].text;
+  EXPECT_NE(boxes_.shown[1].text.find("pace"), std::string::npos) << boxes_.shown[1].text;
+  EXPECT_EQ(boxes_.shown[1].icon, MsgIcon::Critical);
+  unchanged();
+
+  // A payload file goes through the checks and log lines of "入力".
+  WriteFileBytes(dir_ / "missing.json",
+                 R"({"ostrel_test": 1, "payload": {"file": "none.bin"}, "expect": {"pattern": "01"}})");
+  EXPECT_FALSE(menu().OpenTestFile(dir_ / "missing.json"));
+  EXPECT_EQ(boxes_.shown.back().text, "ファイルがありません。");
+  WriteFileBytes(dir_ / "empty.bin", "");
+  WriteFileBytes(dir_ / "empty.json",
+                 R"({"ostrel_test": 1, "payload": {"file": "empty.bin"}, "expect": {"pattern": "01"}})");
+  EXPECT_FALSE(menu().OpenTestFile(dir_ / "empty.json"));
+  EXPECT_EQ(boxes_.shown.size(), 3u);
+  ASSERT_EQ(Log().size(), 1u);
+  EXPECT_NE(Log()[0].find("(SetDataFromFileToGrid)"), std::string::npos) << Log()[0];
+  unchanged();
+
+  // A good payload file loads as "入力" loads it.
+  WriteFileBytes(dir_ / "req.bin", std::string("\x05\x06", 2));
+  WriteFileBytes(dir_ / "file.json",
+                 R"({"ostrel_test": 1, "payload": {"file": "req.bin"}, "expect": {"pattern": "05"}})");
+  EXPECT_TRUE(menu().OpenTestFile(dir_ / "file.json"));
+  EXPECT_EQ(GridRow(*window_.fgrdSendData(), 1)[1], "06");
+  EXPECT_EQ(menu().session().CurrentExpectation()->pattern.Text(), "05");
+
+  // Saved and opened again: the same grid and expectation.
+  ASSERT_TRUE(menu().SaveTestFile(dir_ / "saved.json"));
+  window_.fgrdSendData()->SetTextMatrix(1, 1, "77");
+  menu().session().SetExpectation(std::nullopt);
+  ASSERT_TRUE(menu().OpenTestFile(dir_ / "saved.json"));
+  EXPECT_EQ(GridRow(*window_.fgrdSendData(), 1)[0], "05");
+  EXPECT_EQ(menu().session().CurrentExpectation()->pattern.Text(), "05");
+}
+
+// A device on 127.0.0.1 that answers each datagram with `answer`.
+class Device {
+ public:
+  Device() {
+    socket_.bind(QHostAddress::LocalHost, 0);
+    QObject::connect(&socket_, &QUdpSocket::readyRead, [this] {
+      while (socket_.hasPendingDatagrams()) {
+        const QNetworkDatagram d = socket_.receiveDatagram();
+        socket_.writeDatagram(answer, d.senderAddress(), d.senderPort());
+      }
+    });
+  }
+  uint16_t Port() const { return socket_.localPort(); }
+  QByteArray answer;
+
+ private:
+  QUdpSocket socket_;
+};
+
+// The window side of a cycle that shows its answers in a byte grid, as the main window.
+class GridView : public test::FixedGridView {
+ public:
+  GridView() : FixedGridView({0x01}) { LabelGridHeaders(grid); }
+  void ShowAnswer(const std::vector<uint8_t>& bytes) override { SetGridFromByteArray(grid, bytes); }
+  FlexGrid grid{17};
+};
+
+TEST(TestSessionTest, AWrongAnswerMarksExactlyTheDifferingCellsAndLogsItsVerdict) {
+  TempDir dir;
+  intToolKind = 2;
+  InitLog(dir.str());
+  Device device;
+  MainSettings settings;
+  settings.strDestIpAddress = "127.0.0.1";
+  settings.lngSrcPort = test::FreeLoopbackPort();
+  settings.lngDestPort = device.Port();
+  settings.intPingRetry = 1;
+  settings.intCommonSendRetry = 1;
+  settings.lngAnsTimeOut = 50;
+  GridView view;
+  SocketControl socket;
+  Timer tmrSend, tmrRcvAns;
+  tmrRcvAns.SetInterval(10);
+  SendCycle cycle(settings, socket, tmrSend, tmrRcvAns, view,
+                  [](const std::string&, uint8_t, std::function<void(bool)> done) {
+                    QTimer::singleShot(0, [done] { done(true); });
+                  });
+  QObject::connect(&tmrRcvAns, &Timer::Tick, &cycle, &SendCycle::tmrRcvAns_Timer);
+  QObject::connect(&socket, &SocketControl::DataArrival, &cycle, &SendCycle::wscSend_DataArrival);
+  TestSession session(view.grid);
+  cycle.SetObserver(&session.Observer());
+  std::vector<Verdict> sunk;
+  session.SetVerdictSink([&](Verdict v) { sunk.push_back(v); });
+  const auto marked = [&] {
+    std::vector<std::pair<int, int>> cells;
+    for (int r = 1; r < view.grid.Rows(); ++r)
+      for (int c = 1; c < view.grid.Cols(); ++c)
+        if (view.grid.CellBackColorAt(r, c) == kMismatchBackColor) cells.emplace_back(r, c);
+    return cells;
+  };
+  const auto log = [&] { return LogMessages(strLogFile[2]); };
+
+  // Without an expectation: no verdict line, no mark.
+  device.answer = QByteArray("\x12\x34\x56\x78", 4);
+  cycle.SendUdpData();
+  const std::vector<std::string> plain = log();
+  ASSERT_FALSE(plain.empty());
+  for (const std::string& line : plain) EXPECT_EQ(line.rfind("判定", 0), std::string::npos) << line;
+  EXPECT_TRUE(marked().empty());
+
+  // Byte 1 differs, byte 3 is one too many.
+  session.SetExpectation(Expectation{*AnswerPattern::Parse("12 30 56").pattern, SenderRule::kAny, {}});
+  cycle.SendUdpData();
+  std::vector<std::string> lines = log();
+  ASSERT_EQ(lines.size(), 2 * plain.size() + 1);
+  EXPECT_EQ(lines.back(), "判定:不一致(0001,0003)");
+  EXPECT_EQ(marked(), (std::vector<std::pair<int, int>>{{1, 2}, {1, 4}}));
+  EXPECT_EQ(view.grid.CellBackColorAt(1, 5), kGreyBackColor);
+  EXPECT_EQ(view.grid.CellBackColorAt(1, 1), kDefaultBackColor);
+
+  // The next answer clears them; a byte missing from a short answer is marked in its
+  // empty cell.
+  session.SetExpectation(Expectation{*AnswerPattern::Parse("12 34 56 78 9A").pattern, SenderRule::kAny, {}});
+  cycle.SendUdpData();
+  EXPECT_EQ(log().back(), "判定:不一致(0004)");
+  EXPECT_EQ(marked(), (std::vector<std::pair<int, int>>{{1, 5}}));
+  session.SetExpectation(Expectation{*AnswerPattern::Parse("12 34 *").pattern, SenderRule::kAny, {}});
+  cycle.SendUdpData();
+  EXPECT_EQ(log().back(), "判定:一致");
+  EXPECT_TRUE(marked().empty());
+  EXPECT_EQ(view.grid.CellBackColorAt(1, 5), kGreyBackColor);
+  EXPECT_EQ(session.Counts().Count(Verdict::kMismatch), 2u);
+  EXPECT_EQ(session.Counts().Count(Verdict::kMatch), 1u);
+  EXPECT_EQ(sunk, (std::vector<Verdict>{Verdict::kMismatch, Verdict::kMismatch, Verdict::kMatch}));
+
+  // Cleared, the grid and the log are as without one.
+  session.SetExpectation(Expectation{*AnswerPattern::Parse("00").pattern, SenderRule::kAny, {}});
+  cycle.SendUdpData();
+  EXPECT_EQ(marked().size(), 4u);
+  session.SetExpectation(std::nullopt);
+  EXPECT_TRUE(marked().empty()) << "clearing the expectation clears the marks";
+  EXPECT_EQ(view.grid.CellBackColorAt(1, 6), kGreyBackColor);
+  const std::size_t before = log().size();
+  cycle.SendUdpData();
+  EXPECT_EQ(log().size(), before + plain.size());
+  EXPECT_EQ(log().back(), plain.back());
+  cycle.SetObserver(nullptr);
+}
+
+}  // namespace
+}  // namespace ostrel
