@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "fields/field_spec.h"
+
 namespace ostrel {
 
 struct SendOptions {
@@ -28,6 +30,9 @@ struct SendOptions {
   // The payload: the file's first 2048 bytes when `data_file` is set, else `hex_bytes`.
   std::optional<std::string> data_file;
   std::vector<uint8_t> hex_bytes;
+  // Computed fields written into the payload before every transmission, in order: a test
+  // file's, then --crc's (a CRC over the whole payload, appended).
+  std::vector<FieldSpec> fields;
 
   bool json = false;       // one JSON object per cycle and one for the summary
   bool quiet = false;      // the summary only
@@ -38,7 +43,7 @@ struct CommandLine {
   enum class Action { kRun, kHelp, kVersion, kError };
   Action action = Action::kError;
   SendOptions options;
-  // The help or version text, or for kError the message about the first bad argument,
+  // The text to print for kHelp (the help, or --list-crc's catalogue) and kVersion, or for kError the message about the first bad argument,
   // beginning "ostrel-send: ".
   std::string text;
 };

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "settings/read_setting.h"
+#include "transmission/payload_filler.h"
 #include "transmission/send_cycle_observer.h"
 
 class QEventLoop;
@@ -88,6 +89,10 @@ class SendCycle : public QObject {
   // or be taken away first with nullptr.
   void SetObserver(SendCycleObserver* observer) { observer_ = observer; }
 
+  // Writes computed values into the send grid before each transmission's read-back (none
+  // by default); it must outlive the cycle or be taken away first with nullptr.
+  void SetPayloadFiller(PayloadFiller* filler) { filler_ = filler; }
+
   bool CycleRunning() const { return loop_ != nullptr; }
 
   // State shared by all cycles.
@@ -138,6 +143,7 @@ class SendCycle : public QObject {
   bool pending_press_ = false;
 
   SendCycleObserver* observer_ = nullptr;
+  PayloadFiller* filler_ = nullptr;
   // The send time the observer was given for the latest transmission.
   std::chrono::steady_clock::time_point reported_sent_{};
   // The transmissions of the running cycle so far, and whether the latest still waits
