@@ -46,8 +46,9 @@ class Parser {
         "送信データ全体の CRC を末尾に加える（MODEL は --list-crc の名前、バイト順は :big（既定）"
         "か :little。例: CRC-16/MODBUS:little）",
         "model[:order]");
-    Add({"list-crc"}, "使える CRC モデルを 1 行に 1 つ表示する（幅・多項式・初期値・反転・最終 XOR・"
-                      "\"123456789\" のチェック値）");
+    Add({"list-crc"},
+        "使える CRC モデルを 1 行に 1 つ表示する（幅・多項式・初期値・反転・最終 XOR・"
+        "\"123456789\" のチェック値）");
   }
 
   CommandLine Parse() {
@@ -181,7 +182,8 @@ class Parser {
     }
     const CrcModel* model = FindCrcModel(text.substr(0, colon));
     if (!model) {
-      Error("--crc \"" + text + "\": その名前の CRC モデルはありません（--list-crc で一覧を表示します）。");
+      Error("--crc \"" + text +
+            "\": その名前の CRC モデルはありません（--list-crc で一覧を表示します）。");
       return false;
     }
     crc.model = std::string(model->name);

@@ -43,8 +43,8 @@ struct CommandLine {
   enum class Action { kRun, kHelp, kVersion, kError };
   Action action = Action::kError;
   SendOptions options;
-  // The text to print for kHelp (the help, or --list-crc's catalogue) and kVersion, or for kError the message about the first bad argument,
-  // beginning "ostrel-send: ".
+  // The text to print for kHelp (the help, or --list-crc's catalogue) and kVersion, or for kError
+  // the message about the first bad argument, beginning "ostrel-send: ".
   std::string text;
 };
 

@@ -19,7 +19,8 @@ std::string FillMessage(std::string_view text, std::initializer_list<std::string
 
 std::string FieldMessageAt(std::string_view path, std::string_view message) {
   const size_t colon = message.find(": ");
-  if (colon == std::string_view::npos) return "\"" + std::string(path) + "\": " + std::string(message);
+  if (colon == std::string_view::npos)
+    return "\"" + std::string(path) + "\": " + std::string(message);
   std::string out;
   std::string_view keys = message.substr(0, colon);
   for (;;) {

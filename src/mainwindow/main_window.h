@@ -175,7 +175,7 @@ class MainWindow : public QMainWindow, private ReadSettingHost, private SendCycl
   PingCheck* ping_ = nullptr;
   std::function<void(bool)> ping_done_;
   SendCycle* cycle_ = nullptr;
-  std::unique_ptr<SendFields> sendFields_;  // only while a test file with fields is open
+  std::unique_ptr<SendFields> sendFields_;    // only while a test file with fields is open
   ByteEditorDialog* frmInputData_ = nullptr;  // loaded on the first double click
   InputFileSelection* inputFiles_ = nullptr;
   // Everything that watches the send cycles (the statistics, …).

@@ -5,7 +5,8 @@
 
 namespace ostrel {
 
-std::unique_ptr<SendFields> MakeGridFields(GridControl& grid, const std::vector<FieldSpec>& fields) {
+std::unique_ptr<SendFields> MakeGridFields(GridControl& grid,
+                                           const std::vector<FieldSpec>& fields) {
   return std::make_unique<SendFields>(
       fields,
       [&grid] {

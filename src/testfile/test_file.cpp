@@ -97,8 +97,9 @@ std::string ReadCrcValue(const QJsonValue& value, const std::string& path, uint6
                    (text[1] == 'x' || text[1] == 'X') &&
                    text.find_first_not_of("0123456789abcdefABCDEF", 2) == std::string::npos;
   if (!hex)
-    return Quoted(path) + " は 0 以上の整数か、\"0x\" で始まる 16 進数の文字列（\"0x8005\"、16 桁まで）で"
-                          "書いてください。";
+    return Quoted(path) +
+           " は 0 以上の整数か、\"0x\" で始まる 16 進数の文字列（\"0x8005\"、16 桁まで）で"
+           "書いてください。";
   out = std::stoull(text.substr(2), nullptr, 16);
   return "";
 }
@@ -122,7 +123,8 @@ std::string ReadCrcParams(const QJsonObject& object, const std::string& path, Cr
   }
   for (auto [key, out] : {std::pair{"refin", &params.refin}, std::pair{"refout", &params.refout}}) {
     if (!object.contains(key)) continue;
-    if (!object[key].isBool()) return Quoted(path + "." + key) + " は true か false で書いてください。";
+    if (!object[key].isBool())
+      return Quoted(path + "." + key) + " は true か false で書いてください。";
     *out = object[key].toBool();
   }
   return "";
@@ -130,8 +132,7 @@ std::string ReadCrcParams(const QJsonObject& object, const std::string& path, Cr
 
 std::string ReadField(const QJsonValue& value, const std::string& path, FieldUse use,
                       FieldSpec& spec) {
-  if (!value.isObject())
-    return Quoted(path) + " は {\"kind\": \"crc\", …} の形で書いてください。";
+  if (!value.isObject()) return Quoted(path) + " は {\"kind\": \"crc\", …} の形で書いてください。";
   const QJsonObject object = value.toObject();
   if (const std::string unknown = UnknownKey(
           object, {"kind", "model", "at", "from", "to", "order", "width", "start", "step"},
@@ -231,7 +232,8 @@ std::string ReadPayload(const QJsonValue& value, const std::string& folder, Test
   return "";
 }
 
-// Reads "expect" into `expect` and its fields into `fields`; the refusal's text, or "" when it was read.
+// Reads "expect" into `expect` and its fields into `fields`; the refusal's text, or "" when it was
+// read.
 std::string ReadExpect(const QJsonValue& value, Expectation& expect,
                        std::vector<FieldSpec>& fields) {
   if (!value.isObject()) return "\"expect\" は {\"pattern\": \"…\"} の形で書いてください。";
@@ -265,7 +267,8 @@ std::string ReadExpect(const QJsonValue& value, Expectation& expect,
 // One field as the file writes it, on one line: {"kind": "crc", "model": …, "at": "end", …}.
 std::string FieldText(const FieldSpec& spec) {
   const auto string = [](std::string_view text) {
-    return JsonText(QJsonValue(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()))));
+    return JsonText(
+        QJsonValue(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()))));
   };
   std::string text = "{\"kind\": " + string(FieldKindName(spec.kind));
   if (!spec.model.empty()) text += ", \"model\": " + string(spec.model);
@@ -274,7 +277,8 @@ std::string FieldText(const FieldSpec& spec) {
     const auto hex = [&p](uint64_t value) {
       static constexpr char kDigits[] = "0123456789ABCDEF";
       std::string digits;
-      for (int i = 2 * CrcBytes(p.width) - 1; i >= 0; --i) digits += kDigits[(value >> (4 * i)) & 0xF];
+      for (int i = 2 * CrcBytes(p.width) - 1; i >= 0; --i)
+        digits += kDigits[(value >> (4 * i)) & 0xF];
       return "\"0x" + digits + "\"";
     };
     const auto flag = [](bool value) { return value ? "true" : "false"; };

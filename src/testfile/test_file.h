@@ -7,7 +7,8 @@
 //     "payload": { "hex": "01 03 00 00 00 02" },        or { "file": "request.bin" }
 //     "fields": [ { "kind": "crc", "model": "CRC-16/MODBUS", "at": "end", "order": "little" } ],
 //     "expect": { "pattern": "01 03 04 ?? ?? ?? ?? *", "from": "address",
-//                 "fields": [ { "kind": "crc", "model": "CRC-16/MODBUS", "at": -2, "order": "little" } ] } }
+//                 "fields": [ { "kind": "crc", "model": "CRC-16/MODBUS", "at": -2, "order":
+//                 "little" } ] } }
 //
 // "ostrel_test" is required and must be 1; the other keys are optional. A "file" payload
 // is named relative to the test file's folder and is not read here: the caller loads it

@@ -2,7 +2,8 @@
 // The send cycle and answer reception.
 //
 // One send cycle: CHECK (ICMP reachability, retried PingRetry times) → OPEN (close and
-// set up the socket) → SEND (read the send grid, transmit, start the answer timer) →
+// set up the socket) → SEND (the payload filler, where set, writes computed fields into the
+// send grid; read the send grid, transmit, start the answer timer) →
 // WAIT (an answer ends the wait; the time-out counts whole ticks of the answer timer and
 // retransmits up to CommonSendRetry times) → END. Every step is logged.
 //

@@ -153,8 +153,8 @@ TEST_F(SendFieldsTest, ModbusRequestGoesOutWithItsCrcAndACounterNumbersEachCycle
 
 TEST(SendFieldsRuleTest, AppendedBytesAreReplacedUnlessTheGridHoldsOtherData) {
   Bytes grid{0x01, 0x03, 0x00, 0x00, 0x00, 0x0A};
-  SendFields fields({ModbusCrc(std::nullopt)}, [&] { return grid; },
-                    [&](const Bytes& bytes) { grid = bytes; });
+  SendFields fields(
+      {ModbusCrc(std::nullopt)}, [&] { return grid; }, [&](const Bytes& bytes) { grid = bytes; });
   const Bytes request{0x01, 0x03, 0x00, 0x00, 0x00, 0x0A, 0xC5, 0xCD};
   fields.Fill();
   EXPECT_EQ(grid, request);
