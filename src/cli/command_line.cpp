@@ -6,6 +6,7 @@
 
 #include "common/numeric_text.h"
 #include "common/run_time_error.h"
+#include "fields/crc.h"
 #include "payload.h"
 #include "settings/validators.h"
 #include "value_messages.h"
@@ -48,6 +49,13 @@ class Parser {
         "file");
     Add({"expect"}, "期待応答のパターン（例: \"01 03 04 ?? ?? *\"）", "pattern");
     Add({"expect-from"}, "応答してよい送信元: address（既定）、address-and-port、any", "rule");
+    Add({"crc"},
+        "送信データ全体の CRC を末尾に加える（MODEL は --list-crc の名前、バイト順は :big（既定）"
+        "か :little。例: CRC-16/MODBUS:little）",
+        "model[:order]");
+    Add({"list-crc"},
+        "使える CRC モデルを 1 行に 1 つ表示する（幅・多項式・初期値・反転・最終 XOR・"
+        "\"123456789\" のチェック値）");
   }
 
   CommandLine Parse() {
@@ -63,6 +71,11 @@ class Parser {
       result.text = (QCoreApplication::applicationName() + QLatin1Char(' ') +
                      QCoreApplication::applicationVersion() + QLatin1Char('\n'))
                         .toStdString();
+      return result;
+    }
+    if (IsSet("list-crc")) {
+      result.action = CommandLine::Action::kHelp;
+      for (const CrcModel& model : CrcCatalogue()) result.text += FormatCrcModel(model) + "\n";
       return result;
     }
     if (!parser_.positionalArguments().isEmpty())
@@ -132,6 +145,7 @@ class Parser {
       o.answer_out = Value("answer-out");
       if (o.answer_out.empty()) return Error("--answer-out: ファイル名がありません。");
     }
+    if (IsSet("crc") && !Crc(o.fields)) return failure_;
     result.action = CommandLine::Action::kRun;
     return result;
   }
@@ -174,6 +188,31 @@ class Parser {
       return false;
     }
     out = TextToLong(text);
+    return true;
+  }
+
+  // --crc MODEL[:little|big]: the model's CRC over the whole payload, appended.
+  bool Crc(std::vector<FieldSpec>& fields) {
+    const std::string text = Trimmed("crc");
+    const std::size_t colon = text.rfind(':');
+    FieldSpec crc;
+    crc.at.reset();  // "end"
+    if (colon != std::string::npos) {
+      const std::optional<ByteOrder> order = ParseByteOrder(text.substr(colon + 1));
+      if (!order) {
+        Error("--crc \"" + text + "\": バイト順は :big か :little で指定してください。");
+        return false;
+      }
+      crc.order = *order;
+    }
+    const CrcModel* model = FindCrcModel(text.substr(0, colon));
+    if (!model) {
+      Error("--crc \"" + text +
+            "\": その名前の CRC モデルはありません（--list-crc で一覧を表示します）。");
+      return false;
+    }
+    crc.model = std::string(model->name);
+    fields.push_back(std::move(crc));
     return true;
   }
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "fields/field_spec.h"
 #include "verification/answer_pattern.h"
 #include "verification/sender_rule.h"
 
@@ -32,6 +33,9 @@ struct SendOptions {
   // (empty when --hex was not given), else the test file's.
   std::optional<std::string> data_file;
   std::vector<uint8_t> hex_bytes;
+  // Computed fields written into the payload before every transmission, in order: a test
+  // file's, then --crc's (a CRC over the whole payload, appended).
+  std::vector<FieldSpec> fields;
 
   // The test file: its payload and expectation, each part replaced where --data/--hex,
   // --expect or --expect-from is given as well.
@@ -48,8 +52,8 @@ struct CommandLine {
   enum class Action { kRun, kHelp, kVersion, kError };
   Action action = Action::kError;
   SendOptions options;
-  // The help or version text, or for kError the message about the first bad argument,
-  // beginning "ostrel-send: ".
+  // The text to print for kHelp (the help, or --list-crc's catalogue) and kVersion, or for kError
+  // the message about the first bad argument, beginning "ostrel-send: ".
   std::string text;
 };
 

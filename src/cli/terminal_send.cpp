@@ -13,10 +13,12 @@
 #include "common/run_time_error.h"
 #include "common/tool_kind.h"
 #include "cycle_report.h"
+#include "fields/field_writer.h"
 #include "logging/error_handler.h"
 #include "logging/operation_log.h"
 #include "payload.h"
 #include "run_settings.h"
+#include "sendfields/send_fields.h"
 #include "signal_watch.h"
 #include "startup/working_folders.h"
 #include "terminal_view.h"
@@ -112,6 +114,13 @@ int TerminalSend::Prepare(std::vector<uint8_t>& payload) {
     return kExitUsage;
   }
   if (const int status = PreparePayload(payload); status >= 0) return status;
+  if (!options_.fields.empty()) {
+    if (const FieldLayout layout = FieldWriter(options_.fields).Layout(payload.size());
+        layout.problem) {
+      err_ << "ostrel-send: " << FieldProblemText(*layout.problem) << std::endl;
+      return kExitUsage;
+    }
+  }
   if (!options_.answer_out.empty()) {
     try {
       CheckReplaceable(options_.answer_out);
@@ -168,6 +177,8 @@ int TerminalSend::PreparePayload(std::vector<uint8_t>& payload) {
   if (test) {
     expectation_ = test->expect;
     test_name_ = test->name;
+    // The file's computed fields come first; a --crc field then covers them too.
+    options_.fields.insert(options_.fields.begin(), test->fields.begin(), test->fields.end());
   }
   if (options_.expect) {
     if (expectation_)
@@ -216,6 +227,14 @@ int TerminalSend::RunCycles(const std::vector<uint8_t>& payload) {
   connect(&tmrRcvAns_, &Timer::Tick, &cycle, &SendCycle::tmrRcvAns_Timer);
   connect(&wscSend, &SocketControl::DataArrival, &cycle, &SendCycle::wscSend_DataArrival);
   cycle_ = &cycle;
+  // Computed fields go into the terminal's send grid, so every cycle reads back what went out.
+  std::unique_ptr<SendFields> fields;
+  if (!options_.fields.empty()) {
+    fields = std::make_unique<SendFields>(
+        options_.fields, [&view] { return view.Payload(); },
+        [&view](const std::vector<uint8_t>& bytes) { view.SetPayload(bytes); });
+    cycle.SetPayloadFiller(fields.get());
+  }
 
   RunSummary summary;
   if (expectation_) summary.verdicts.emplace();
@@ -255,6 +274,7 @@ int TerminalSend::RunCycles(const std::vector<uint8_t>& payload) {
   }
   cycle_ = nullptr;
   cycle.SetObserver(nullptr);
+  cycle.SetPayloadFiller(nullptr);
   tmrRcvAns_.SetEnabled(false);
   wscSend.Close();
   summary.interrupted = stop_requests_ > 0;

@@ -29,6 +29,10 @@ class TerminalView final : public SendCycleView {
   // The bytes the window's receive grid would show now; nullopt before any answer.
   const std::optional<std::vector<uint8_t>>& LastAnswer() const { return last_answer_; }
 
+  // The send grid's bytes, which computed fields are written into before a transmission.
+  const std::vector<uint8_t>& Payload() const { return payload_; }
+  void SetPayload(const std::vector<uint8_t>& payload) { payload_ = payload; }
+
  private:
   std::vector<uint8_t> payload_;
   std::optional<std::vector<uint8_t>> last_answer_;

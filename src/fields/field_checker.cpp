@@ -15,8 +15,8 @@ FieldChecker::FieldChecker(const std::vector<FieldSpec>& fields) {
   }
 }
 
-FieldCheck FieldChecker::Check(std::span<const uint8_t> answer) const {
-  FieldCheck check;
+FieldCheckResult FieldChecker::Check(std::span<const uint8_t> answer) const {
+  FieldCheckResult check;
   auto mark_wrong = [&](int64_t first, size_t size) {
     check.match = false;
     for (int64_t offset = first; offset < first + static_cast<int64_t>(size); ++offset) {

@@ -14,7 +14,7 @@
 
 namespace ostrel {
 
-struct FieldCheck {
+struct FieldCheckResult {
   // Every field fits in the answer and holds the right value.
   bool match = true;
   // The offsets of the bytes of every wrong field, ascending, each once. A field that does
@@ -30,7 +30,7 @@ class FieldChecker {
 
   bool Empty() const { return fields_.empty(); }
 
-  FieldCheck Check(std::span<const uint8_t> answer) const;
+  FieldCheckResult Check(std::span<const uint8_t> answer) const;
 
  private:
   std::vector<PreparedField> fields_;

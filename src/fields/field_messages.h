@@ -56,6 +56,10 @@ inline constexpr const char* kTooLong =
     "at: フィールドを加えると {} バイトになり、2048 バイトを超えます。";
 }  // namespace field_msg
 
+// A key-first `message` ("order: …", "from, to: …") with its keys put under `path` and
+// quoted: "\"fields[0].order\": …", "\"fields[0].from\"、\"fields[0].to\": …".
+std::string FieldMessageAt(std::string_view path, std::string_view message);
+
 // `text` with each "{}" replaced by the next of `values`.
 std::string FillMessage(std::string_view text, std::initializer_list<std::string_view> values);
 

@@ -23,6 +23,7 @@
 #include "senddata/flex_grid.h"
 #include "senddata/input_file_selection.h"
 #include "senddata/send_data_file.h"
+#include "sendfields/grid_fields.h"
 #include "settings/com_setting_dialog.h"
 #include "startup/working_folders.h"
 #include "statistics/statistics_window.h"
@@ -70,6 +71,7 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
 MainWindow::~MainWindow() {
   // The statistics go before the children that use them.
   cycle_->SetObserver(nullptr);
+  cycle_->SetPayloadFiller(nullptr);
   delete frmStatistics_;
   testMenu_.reset();
 }
@@ -178,6 +180,12 @@ void MainWindow::BuildTransmission() {
   connect(tmrSend_, &Timer::Tick, cycle_, &SendCycle::tmrSend_Timer);
   connect(tmrRcvAns_, &Timer::Tick, cycle_, &SendCycle::tmrRcvAns_Timer);
   connect(wscSend_, &SocketControl::DataArrival, cycle_, &SendCycle::wscSend_DataArrival);
+}
+
+void MainWindow::SetSendFields(const std::vector<FieldSpec>& fields) {
+  cycle_->SetPayloadFiller(nullptr);
+  sendFields_ = fields.empty() ? nullptr : MakeGridFields(*fgrdSendData_, fields);
+  cycle_->SetPayloadFiller(sendFields_.get());
 }
 
 bool MainWindow::SendGridRedraw() const { return fgrdSendData_->Redraw(); }

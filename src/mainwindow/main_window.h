@@ -20,6 +20,7 @@
 #include <memory>
 #include <string>
 
+#include "fields/field_spec.h"
 #include "settings/read_setting.h"
 #include "transmission/observer_fan_out.h"
 #include "transmission/send_cycle.h"
@@ -39,6 +40,7 @@ class LedShape;
 class ByteEditorDialog;
 class InputFileSelection;
 class PingCheck;
+class SendFields;
 class SocketControl;
 class StatisticsWindow;
 class TestMenu;
@@ -65,6 +67,9 @@ class MainWindow : public QMainWindow, private ReadSettingHost, private SendCycl
   // cycles while an expected answer is set; the verdicts count in the statistics too.
   // The program's start-up calls it once; later calls do nothing.
   void EnableTests();
+  // The computed fields written into the send grid before every transmission from now on
+  // (a test file's "fields"); none: the grid is sent as it is, as without a test file.
+  void SetSendFields(const std::vector<FieldSpec>& fields);
 
   // Runs the load step once; later calls do nothing.
   void EnsureLoaded();
@@ -178,6 +183,7 @@ class MainWindow : public QMainWindow, private ReadSettingHost, private SendCycl
   PingCheck* ping_ = nullptr;
   std::function<void(bool)> ping_done_;
   SendCycle* cycle_ = nullptr;
+  std::unique_ptr<SendFields> sendFields_;    // only while a test file with fields is open
   ByteEditorDialog* frmInputData_ = nullptr;  // loaded on the first double click
   InputFileSelection* inputFiles_ = nullptr;
   // Everything that watches the send cycles (the statistics, …).

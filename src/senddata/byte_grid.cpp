@@ -133,22 +133,24 @@ void SetGridFromByteArray(GridControl& grid, const std::vector<uint8_t>& bytes) 
   RunHandled("SetGridFromByteArray", [&] { FillGridFromBytes(grid, bytes); });
 }
 
-void SetByteArrayFromGrid(std::vector<uint8_t>& bytes, const GridControl& grid) noexcept {
-  RunHandled("SetByteArrayFromGrid", [&] {
-    const int data_rows = std::max(grid.Rows() - 1, 0);
-    const int data_cols = std::max(grid.Cols() - 1, 0);
-    bytes.assign(static_cast<std::size_t>(data_rows) * data_cols, 0);
-    std::size_t k = 0;
-    for (int r = 0; r < data_rows; ++r) {
-      for (int c = 0; c < data_cols; ++c) {
-        const int value = CellValue(grid.TextMatrix(r + 1, c + 1));
-        if (value < 0) break;  // the rest of this row is not read
-        if (value > 0xFF) throw RunTimeError(desc::kOverflow);
-        bytes[k++] = static_cast<uint8_t>(value);
-      }
+void ReadBytesFromGrid(std::vector<uint8_t>& bytes, const GridControl& grid) {
+  const int data_rows = std::max(grid.Rows() - 1, 0);
+  const int data_cols = std::max(grid.Cols() - 1, 0);
+  bytes.assign(static_cast<std::size_t>(data_rows) * data_cols, 0);
+  std::size_t k = 0;
+  for (int r = 0; r < data_rows; ++r) {
+    for (int c = 0; c < data_cols; ++c) {
+      const int value = CellValue(grid.TextMatrix(r + 1, c + 1));
+      if (value < 0) break;  // the rest of this row is not read
+      if (value > 0xFF) throw RunTimeError(desc::kOverflow);
+      bytes[k++] = static_cast<uint8_t>(value);
     }
-    bytes.resize(k);
-  });
+  }
+  bytes.resize(k);
+}
+
+void SetByteArrayFromGrid(std::vector<uint8_t>& bytes, const GridControl& grid) noexcept {
+  RunHandled("SetByteArrayFromGrid", [&] { ReadBytesFromGrid(bytes, grid); });
 }
 
 }  // namespace ostrel

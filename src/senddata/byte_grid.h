@@ -64,4 +64,8 @@ void FillGridFromTexts(GridControl& grid, std::span<const std::string> texts);
 // (Rows - 1) * (Cols - 1): the bytes read before the bad cell, zeros after them.
 void SetByteArrayFromGrid(std::vector<uint8_t>& bytes, const GridControl& grid) noexcept;
 
+// The same read-back without a handler, for callers that log under their own tag. Raises
+// RunTimeError (overflow) on a readable text above FF, `bytes` then as described above.
+void ReadBytesFromGrid(std::vector<uint8_t>& bytes, const GridControl& grid);
+
 }  // namespace ostrel

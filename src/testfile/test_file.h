@@ -5,11 +5,15 @@
 //   { "ostrel_test": 1,
 //     "name": "read two registers",
 //     "payload": { "hex": "01 03 00 00 00 02" },        or { "file": "request.bin" }
-//     "expect": { "pattern": "01 03 04 ?? ?? ?? ?? *", "from": "address" } }
+//     "fields": [ { "kind": "crc", "model": "CRC-16/MODBUS", "at": "end", "order": "little" } ],
+//     "expect": { "pattern": "01 03 04 ?? ?? ?? ?? *", "from": "address",
+//                 "fields": [ { "kind": "crc", "model": "CRC-16/MODBUS", "at": -2, "order":
+//                 "little" } ] } }
 //
 // "ostrel_test" is required and must be 1; the other keys are optional. A "file" payload
 // is named relative to the test file's folder and is not read here: the caller loads it
-// as "入力" loads a file, so the same checks, log lines and messages apply.
+// as "入力" loads a file, so the same checks, log lines and messages apply; it then asks
+// FieldsFitError whether the fields fit the loaded bytes. A "hex" payload is checked here.
 
 #include <cstdint>
 #include <optional>
@@ -17,6 +21,7 @@
 #include <string_view>
 #include <vector>
 
+#include "fields/field_spec.h"
 #include "verification/expectation.h"
 
 namespace ostrel {
@@ -30,7 +35,9 @@ struct TestPayload {
 struct TestFile {
   std::string name;                    // "" when the file has none
   std::optional<TestPayload> payload;  // none: the file names no payload
+  std::vector<FieldSpec> fields;       // the payload's computed fields ("fields")
   std::optional<Expectation> expect;   // none: the file expects nothing
+  std::vector<FieldSpec> expect_fields;  // "expect.fields", also in expect->fields
 };
 
 struct TestFileRead {
@@ -47,14 +54,26 @@ TestFileRead ReadTestFile(const std::string& path);
 // Reads a test file's text; a "file" payload is resolved against `folder`.
 TestFileRead ParseTestFile(std::string_view json, const std::string& folder);
 
+// Why `fields` (the payload's, "fields") cannot be written into `length` bytes, naming
+// the field's key: one falls outside them or grows them beyond 2048 bytes; "" when they fit.
+std::string FieldsFitError(const std::vector<FieldSpec>& fields, std::size_t length);
+
+// The check of computed fields in an answer, for Expectation::fields; none for no fields.
+// Every field must pass CheckFieldSpec(field, FieldUse::kCheck).
+FieldCheck AnswerFieldCheck(const std::vector<FieldSpec>& fields);
+
 // The text of a test file with `payload` as hex and, where given, the expectation
-// (pattern as written, "from") and the name; two-space indents, a line break at the end.
+// (pattern as written, "from", `expect_fields`), the payload's `fields` and the name;
+// two-space indents, one line per field, a line break at the end.
 std::string TestFileText(const std::vector<uint8_t>& payload, const Expectation* expect,
-                         const std::string& name = "");
+                         const std::string& name = "", const std::vector<FieldSpec>& fields = {},
+                         const std::vector<FieldSpec>& expect_fields = {});
 
 // Writes that text to `path`, replacing the file whole (atomic_file.h); raises
 // RunTimeError when it cannot, the old file then as it was.
 void WriteTestFile(const std::string& path, const std::vector<uint8_t>& payload,
-                   const Expectation* expect, const std::string& name = "");
+                   const Expectation* expect, const std::string& name = "",
+                   const std::vector<FieldSpec>& fields = {},
+                   const std::vector<FieldSpec>& expect_fields = {});
 
 }  // namespace ostrel

@@ -188,6 +188,10 @@ void SendCycle::StepSend() {
   blnAnswerReceived = false;
   // While the send grid is being refilled the previous bytes are sent again.
   if (view_.SendGridRedraw()) {
+    if (filler_) {
+      if (attempts_ == 0) filler_->StartCycle();
+      filler_->Fill();
+    }
     bytSendData = view_.ReadSendGrid();
     bytSendDataFilled = true;
   }

@@ -2,7 +2,8 @@
 // The send cycle and answer reception.
 //
 // One send cycle: CHECK (ICMP reachability, retried PingRetry times) → OPEN (close and
-// set up the socket) → SEND (read the send grid, transmit, start the answer timer) →
+// set up the socket) → SEND (the payload filler, where set, writes computed fields into the
+// send grid; read the send grid, transmit, start the answer timer) →
 // WAIT (an answer ends the wait; the time-out counts whole ticks of the answer timer and
 // retransmits up to CommonSendRetry times) → END. Every step is logged.
 //
@@ -22,6 +23,7 @@
 #include <vector>
 
 #include "settings/read_setting.h"
+#include "transmission/payload_filler.h"
 #include "transmission/send_cycle_observer.h"
 
 class QEventLoop;
@@ -88,6 +90,10 @@ class SendCycle : public QObject {
   // or be taken away first with nullptr.
   void SetObserver(SendCycleObserver* observer) { observer_ = observer; }
 
+  // Writes computed values into the send grid before each transmission's read-back (none
+  // by default); it must outlive the cycle or be taken away first with nullptr.
+  void SetPayloadFiller(PayloadFiller* filler) { filler_ = filler; }
+
   bool CycleRunning() const { return loop_ != nullptr; }
 
   // State shared by all cycles.
@@ -138,6 +144,7 @@ class SendCycle : public QObject {
   bool pending_press_ = false;
 
   SendCycleObserver* observer_ = nullptr;
+  PayloadFiller* filler_ = nullptr;
   // The send time the observer was given for the latest transmission.
   std::chrono::steady_clock::time_point reported_sent_{};
   // The transmissions of the running cycle so far, and whether the latest still waits

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "cli/payload.h"
+#include "fields/crc.h"
 
 namespace ostrel {
 namespace {
@@ -98,6 +99,30 @@ TEST(HexPayload, BlanksPrefixesAndRunsOfPairs) {
   }
   EXPECT_EQ(ParseHexPayload(std::string(4096, 'A')).bytes.size(), 2048u) << "a full grid";
   EXPECT_FALSE(ParseHexPayload(std::string(4098, 'A')).error.empty()) << "more than a grid holds";
+}
+
+TEST(CommandLine, CrcOptionsNameACatalogueModelAndAnOrder) {
+  const CommandLine list = Parse({"--list-crc"});
+  ASSERT_EQ(list.action, CommandLine::Action::kHelp);
+  std::string every;
+  for (const CrcModel& model : CrcCatalogue()) every += FormatCrcModel(model) + "\n";
+  EXPECT_EQ(list.text, every);
+  EXPECT_NE(list.text.find("CRC-16/MODBUS width=16 poly=0x8005 init=0xFFFF refin=true refout=true "
+                           "xorout=0x0000 check=0x4B37"),
+            std::string::npos);
+
+  const CommandLine little = Parse({"--hex", "01", "--crc", "modbus:little"});
+  ASSERT_EQ(little.action, CommandLine::Action::kRun) << little.text;
+  ASSERT_EQ(little.options.fields.size(), 1u);
+  EXPECT_EQ(little.options.fields[0].model, "CRC-16/MODBUS");
+  EXPECT_EQ(little.options.fields[0].order, ByteOrder::kLittle);
+  EXPECT_FALSE(little.options.fields[0].at) << "appended";
+  EXPECT_EQ(Parse({"--hex", "01", "--crc", "CRC-32/ISO-HDLC"}).options.fields[0].order,
+            ByteOrder::kBig);
+  EXPECT_EQ(Parse({"--hex", "01", "--crc", "CRC-16/NONE"}).text,
+            "ostrel-send: --crc \"CRC-16/NONE\": その名前の CRC モデルはありません（--list-crc で"
+            "一覧を表示します）。\n");
+  EXPECT_EQ(Parse({"--hex", "01", "--crc", "CRC-16/ARC:le"}).action, CommandLine::Action::kError);
 }
 
 }  // namespace

@@ -328,5 +328,28 @@ TEST_F(TerminalSendTest, TestFileThatDoesNotOpenExitsTwoAndSendsNothing) {
   EXPECT_TRUE(Log().empty());
 }
 
+TEST_F(TerminalSendTest, CrcIsAppendedToEveryCycleOnceAndMustFit) {
+  options_.hex_bytes = {0x01, 0x03, 0x00, 0x00, 0x00, 0x0A};
+  FieldSpec crc;
+  crc.model = "CRC-16/MODBUS";
+  crc.at.reset();
+  crc.order = ByteOrder::kLittle;
+  options_.fields = {crc};
+  options_.count = 2;
+  options_.interval_ms = 0;
+  options_.answer_out = dir_ / "answer.bin";
+  EXPECT_EQ(Run(), kExitAllAnswered) << err_.str();
+  EXPECT_EQ(ReadFileBytes(dir_ / "answer.bin"), std::string("\x01\x03\x00\x00\x00\x0A\xC5\xCD", 8))
+      << "the echo of what went out";
+  EXPECT_EQ(Log().at(4), "8バイトのデータを送信しました。") << "the second cycle appends it once";
+
+  options_.hex_bytes.assign(2047, 0);
+  received_ = 0;
+  EXPECT_EQ(Run(), kExitUsage);
+  EXPECT_EQ(received_, 0);
+  EXPECT_NE(err_.str().find("2049 バイトになり、2048 バイトを超えます。"), std::string::npos)
+      << err_.str();
+}
+
 }  // namespace
 }  // namespace ostrel

@@ -184,12 +184,12 @@ TEST(FieldCheckerTest, AWrongCrcIsReportedAtItsOffsetsAndARightOneMatches) {
 
   Bytes wrong = right;
   wrong[3] = 0x01;
-  const FieldCheck check = checker.Check(wrong);
+  const FieldCheckResult check = checker.Check(wrong);
   EXPECT_FALSE(check.match);
   EXPECT_EQ(check.offsets, (std::vector<size_t>{6, 7}));
 
   // Too short to hold the CRC over anything: wrong, at the bytes that are there.
-  const FieldCheck short_answer = checker.Check(Bytes{0xC5, 0xCD});
+  const FieldCheckResult short_answer = checker.Check(Bytes{0xC5, 0xCD});
   EXPECT_FALSE(short_answer.match);
   EXPECT_EQ(short_answer.offsets, (std::vector<size_t>{0, 1}));
   EXPECT_FALSE(checker.Check(Bytes{}).match);

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "fields/field_messages.h"
 #include "support/test_support.h"
 
 namespace ostrel {
@@ -75,8 +76,6 @@ TEST(TestFileTest, RefusalsNameTheKeyAndTheReason) {
             "\"payload.hex\": \"ZZ\" は16進数のバイトではありません。");
   EXPECT_EQ(Refusal(R"({"ostrel_test": 1, "payload": {"hex": "01"}, "steps": []})"),
             "\"steps\" はこの版ではまだ使えません。");
-  EXPECT_EQ(Refusal(R"({"ostrel_test": 1, "expect": {"pattern": "01", "fields": []}})"),
-            "\"expect.fields\" はこの版ではまだ使えません。");
   EXPECT_NE(Refusal(R"({"ostrel_test": 1,)").find("JSON"), std::string::npos);
   EXPECT_NE(Refusal("[1]").find("オブジェクト"), std::string::npos);
 }
@@ -111,6 +110,81 @@ TEST(TestFileTest, WrittenFileReadsBackAndBadPlacesAreRefused) {
       << "no wait on a FIFO";
   test::WriteFileBytes(dir / "big.json", std::string(kTestFileMaxBytes + 1, ' '));
   EXPECT_NE(ReadTestFile(dir / "big.json").error.find("大きすぎます"), std::string::npos);
+}
+
+TEST(TestFileTest, FieldsAreReadCheckedAgainstThePayloadAndWrittenBack) {
+  const TestFileRead read = ParseTestFile(
+      R"({"ostrel_test": 1, "payload": {"hex": "00 00 01 03 00 00 00 0A"},
+          "fields": [{"kind": "counter", "at": 0, "width": 2, "start": 1, "step": 1},
+                     {"kind": "crc", "model": "modbus", "at": "end", "order": "little", "from": 2},
+                     {"kind": "crc", "at": "end",
+                      "model": {"width": 16, "poly": "0x1021", "init": 65535, "xorout": "0x0"}}],
+          "expect": {"pattern": "01 03 04 ?? ?? ?? ?? ?? ??",
+                     "fields": [{"kind": "crc", "model": "CRC-16/MODBUS", "at": -2,
+                                 "order": "little"}]}})",
+      "/tests");
+  ASSERT_TRUE(read.test) << read.error;
+  const TestFile& test = *read.test;
+  ASSERT_EQ(test.fields.size(), 3u);
+  EXPECT_EQ(test.fields[0].kind, FieldKind::kCounter);
+  EXPECT_EQ(test.fields[0].start, 1);
+  EXPECT_EQ(test.fields[1].order, ByteOrder::kLittle);
+  EXPECT_FALSE(test.fields[1].at) << "end";
+  EXPECT_EQ(test.fields[2].params, (CrcParams{16, 0x1021, 0xFFFF, false, false, 0}));
+  ASSERT_EQ(test.expect_fields.size(), 1u);
+  ASSERT_TRUE(test.expect->fields);
+  const Bytes right{0x01, 0x03, 0x04, 0x00, 0x0A, 0x00, 0x0B, 0x9B, 0xF6};
+  Bytes wrong = right;
+  wrong[8] ^= 1;
+  EXPECT_TRUE(test.expect->fields(right).empty());
+  EXPECT_EQ(test.expect->fields(wrong), (std::vector<size_t>{7, 8}));
+
+  // What is written reads back as the same fields.
+  test::TempDir dir;
+  WriteTestFile(dir / "f.json", test.payload->bytes, &*test.expect, "", test.fields,
+                test.expect_fields);
+  const TestFileRead again = ReadTestFile(dir / "f.json");
+  ASSERT_TRUE(again.test) << again.error << test::ReadFileBytes(dir / "f.json");
+  EXPECT_EQ(again.test->fields, test.fields);
+  EXPECT_EQ(again.test->expect_fields, test.expect_fields);
+  EXPECT_NE(test::ReadFileBytes(dir / "f.json").find(R"("poly": "0x1021")"), std::string::npos);
+}
+
+TEST(TestFileTest, BadFieldsAndFieldsThatWouldNotFitAreRefused) {
+  const auto with_fields = [](const std::string& fields, const std::string& hex = "01 02") {
+    return Refusal(R"({"ostrel_test": 1, "payload": {"hex": ")" + hex + R"("}, "fields": [)" +
+                   fields + "]}");
+  };
+  EXPECT_EQ(with_fields(R"({"kind": "crc32", "at": 0})"),
+            FieldMessageAt("fields[0]", field_msg::kBadKind));
+  EXPECT_EQ(with_fields(R"({"kind": "sum8", "at": 0}, {"kind": "crc", "model": "X", "at": 0})"),
+            "\"fields[1].model\": \"X\" という CRC モデルはありません。");
+  EXPECT_EQ(with_fields(R"({"kind": "sum16", "at": "end", "order": "middle"})"),
+            FieldMessageAt("fields[0]", field_msg::kBadOrder));
+  EXPECT_EQ(with_fields(R"({"kind": "sum16", "at": 1.5})"),
+            FieldMessageAt("fields[0]", field_msg::kBadAtText));
+  EXPECT_EQ(with_fields(R"({"kind": "sum8"})"),
+            "\"fields[0]\" に \"at\" がありません（位置か \"end\" を書いてください）。");
+  EXPECT_EQ(with_fields(R"({"kind": "sum8", "at": 0, "colour": 1})"),
+            "\"fields[0].colour\" は試験ファイルのキーではありません。");
+  EXPECT_NE(with_fields(R"({"kind": "crc", "at": 0, "model": {"width": 8, "poly": "8005"}})")
+                .find("\"fields[0].model.poly\" は"),
+            std::string::npos);
+  EXPECT_EQ(with_fields(R"({"kind": "crc", "at": 0, "model": {"width": 8, "poly": "0x1FF"}})"),
+            "\"fields[0].model.poly\": 0 でない、8 ビットに収まる値を指定してください。");
+  EXPECT_EQ(with_fields(R"({"kind": "crc", "model": "CRC-16/ARC", "at": 1})"),
+            "\"fields[0].at\": 1 バイト目からの 2 バイトが、2 バイトのデータに収まりません。")
+      << "does not fit the payload";
+  std::string hex_2045;
+  for (int i = 0; i < 2045; ++i) hex_2045 += "00 ";
+  EXPECT_EQ(with_fields(R"({"kind": "crc", "model": "CRC-32/ISO-HDLC", "at": "end"})", hex_2045),
+            "\"fields[0].at\": フィールドを加えると 2049 バイトになり、2048 バイトを超えます。");
+  EXPECT_EQ(Refusal(R"({"ostrel_test": 1, "expect": {"pattern": "01 *",
+                        "fields": [{"kind": "counter", "at": 0, "width": 1}]}})"),
+            "\"expect.fields[0].kind\": \"counter\" は送るデータにだけ使えます。応答では確かめられ"
+            "ません。");
+  EXPECT_EQ(Refusal(R"({"ostrel_test": 1, "fields": {"kind": "sum8"}})"),
+            "\"fields\" はフィールドの配列 [{\"kind\": …}, …] で書いてください。");
 }
 
 }  // namespace
