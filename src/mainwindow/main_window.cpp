@@ -89,6 +89,7 @@ void MainWindow::EnableStatistics() {
 void MainWindow::EnableTests() {
   if (testMenu_) return;
   testMenu_ = std::make_unique<TestMenu>(*menuBar(), *fgrdSendData_, *fgrdRecvData_, observers_, *this);
+  testMenu_->SetSendFieldsSink([this](const std::vector<FieldSpec>& fields) { SetSendFields(fields); });
   CountVerdicts();
 }
 

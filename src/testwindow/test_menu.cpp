@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QMenu>
 #include <QMenuBar>
+#include <algorithm>
 #include <filesystem>
 
 #include "common/run_time_error.h"
@@ -92,7 +93,20 @@ bool TestMenu::OpenTestFile(const std::string& path) {
     return false;
   }
   const TestFile& test = *read.test;
+  if (test.payload && test.payload->FromFile() && !test.fields.empty()) {
+    // The fields must fit the bytes the file will give, before the grid takes them.
+    const int64_t length = GetFileLength(test.payload->file);
+    const std::size_t bytes = static_cast<std::size_t>(std::clamp<int64_t>(length, 0, 2048));
+    if (const std::string error = FieldsFitError(test.fields, bytes); length > 0 && !error.empty()) {
+      ShowMessage(&window_, std::string(kOpenFailed) + "\r\n" + path + "\r\n" + error,
+                  MsgIcon::Critical);
+      return false;
+    }
+  }
   if (test.payload && !LoadPayload(test)) return false;
+  fields_ = test.fields;
+  expect_fields_ = test.expect_fields;
+  if (send_fields_sink_) send_fields_sink_(fields_);
   session_->SetExpectation(test.expect);
   session_->SetTestFile(std::filesystem::path(path).filename().string(), test.name);
   return true;
@@ -132,7 +146,8 @@ bool TestMenu::SaveTestFile(const std::string& path) {
     SetByteArrayFromGrid(payload, send_grid_);
     const auto& expectation = session_->CurrentExpectation();
     try {
-      WriteTestFile(path, payload, expectation ? &*expectation : nullptr, session_->TestName());
+      WriteTestFile(path, payload, expectation ? &*expectation : nullptr, session_->TestName(),
+                    fields_, expectation ? expect_fields_ : std::vector<FieldSpec>{});
     } catch (const std::exception& error) {
       ShowMessage(&window_, std::string(kSaveFailed) + "\r\n" + path + "\r\n" + DescriptionOf(error),
                   MsgIcon::Critical);

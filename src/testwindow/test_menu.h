@@ -8,8 +8,12 @@
 
 #include <QObject>
 #include <QString>
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
+
+#include "fields/field_spec.h"
 
 class QAction;
 class QMenu;
@@ -43,6 +47,12 @@ class TestMenu : public QObject {
   // Opens the test window, or raises it.
   void OpenTestWindow();
 
+  // Where an opened test file's computed fields go (the send path writes them into the
+  // send grid before every transmission); an opened file without fields hands on none.
+  void SetSendFieldsSink(std::function<void(const std::vector<FieldSpec>&)> sink) {
+    send_fields_sink_ = std::move(sink);
+  }
+
   TestSession& session() { return *session_; }
   TestWindow* frmTest() const { return frmTest_; }  // made when first opened
   QMenu* menu() const { return menu_; }
@@ -66,6 +76,10 @@ class TestMenu : public QObject {
   QAction* Expectation_ = nullptr;
   TestWindow* frmTest_ = nullptr;
   QString last_folder_;
+  std::function<void(const std::vector<FieldSpec>&)> send_fields_sink_;
+  // The computed fields of the test file opened last, saved with it again.
+  std::vector<FieldSpec> fields_;
+  std::vector<FieldSpec> expect_fields_;
 };
 
 }  // namespace ostrel
