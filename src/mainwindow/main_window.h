@@ -20,6 +20,7 @@
 #include <memory>
 #include <string>
 
+#include "pacing/frame_pacer.h"
 #include "settings/read_setting.h"
 #include "transmission/observer_fan_out.h"
 #include "transmission/send_cycle.h"
@@ -176,6 +177,14 @@ class MainWindow : public QMainWindow, private ReadSettingHost, private SendCycl
   std::unique_ptr<TransmissionStatistics> statistics_;
   QAction* Statistics_ = nullptr;
   StatisticsWindow* frmStatistics_ = nullptr;
+  // The receive side shows at most once per frame each; in between only the newest values
+  // are kept.
+  std::vector<uint8_t> recvAnswer_;
+  int16_t recvLed_ = 0;
+  std::string lastRecvText_;
+  FramePacer answerPacer_;
+  FramePacer recvLedPacer_;
+  FramePacer lastRecvPacer_;
 };
 
 // Labels the header cells of a byte grid: "00".."0F" in row 0, "0000".. in column 0,
