@@ -27,6 +27,7 @@ def main(port, rate, seconds, seed, min_size, max_size, sizes_file):
     sendto = sock.sendto
     to = ("127.0.0.1", port)
     sent = []
+    last_ns = 0
     start = time.perf_counter()
     i = 0
     while i < count:
@@ -35,6 +36,7 @@ def main(port, rate, seconds, seed, min_size, max_size, sizes_file):
             size, at = sizes[i], offsets[i]
             try:
                 sendto(blob[at:at + size], to)
+                last_ns = time.monotonic_ns()
                 sent.append(size)
             except OSError:
                 pass  # not sent (no buffer): not counted
@@ -43,7 +45,7 @@ def main(port, rate, seconds, seed, min_size, max_size, sizes_file):
     elapsed = time.perf_counter() - start
     with open(sizes_file, "w") as out:
         out.write("".join(f"{s}\n" for s in sent))
-    print(len(sent), f"{elapsed:.3f}", f"{len(sent) / elapsed:.0f}")
+    print(len(sent), f"{elapsed:.3f}", f"{len(sent) / elapsed:.0f}", last_ns)
 
 
 if __name__ == "__main__":

@@ -62,7 +62,15 @@ QPushButton* MakeButton(QWidget* parent, const char* caption, QRect twips_rect) 
 
 }  // namespace
 
-MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent) {
+MainWindow::MainWindow(QWidget* parent)
+    : QMainWindow(parent),
+      answerPacer_([this] {
+        fgrdRecvData_->SetRedraw(false);
+        SetGridFromByteArray(*fgrdRecvData_, recvAnswer_);
+        fgrdRecvData_->SetRedraw(true);
+      }),
+      recvLedPacer_([this] { CtrlLed(*shpRecvLed_, recvLed_); }),
+      lastRecvPacer_([this] { lblLastRecvDateTimeData_->setText(QString::fromStdString(lastRecvText_)); }) {
   setWindowTitle(QStringLiteral("Ostrel"));
   setFont(ProportionalFont(9));
   BuildControls();
@@ -198,21 +206,24 @@ std::vector<uint8_t> MainWindow::ReadSendGrid() {
 }
 
 void MainWindow::ShowAnswer(const std::vector<uint8_t>& bytes) {
-  fgrdRecvData_->SetRedraw(false);
-  SetGridFromByteArray(*fgrdRecvData_, bytes);
-  fgrdRecvData_->SetRedraw(true);
+  recvAnswer_ = bytes;
+  answerPacer_.Request();
 }
 
 void MainWindow::SetSendLed(int16_t state) { CtrlLed(*shpSendLed_, state); }
 
-void MainWindow::SetRecvLed(int16_t state) { CtrlLed(*shpRecvLed_, state); }
+void MainWindow::SetRecvLed(int16_t state) {
+  recvLed_ = state;
+  recvLedPacer_.Request();
+}
 
 void MainWindow::SetLastSentDateTime(const std::string& text) {
   lblLastSentDateTimeData_->setText(QString::fromStdString(text));
 }
 
 void MainWindow::SetLastRecvDateTime(const std::string& text) {
-  lblLastRecvDateTimeData_->setText(QString::fromStdString(text));
+  lastRecvText_ = text;
+  lastRecvPacer_.Request();
 }
 
 std::string MainWindow::SendButtonCaption() const { return cmdSendData_->text().toStdString(); }

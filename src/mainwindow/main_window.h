@@ -21,6 +21,7 @@
 #include <string>
 
 #include "fields/field_spec.h"
+#include "pacing/frame_pacer.h"
 #include "settings/read_setting.h"
 #include "transmission/observer_fan_out.h"
 #include "transmission/send_cycle.h"
@@ -193,6 +194,14 @@ class MainWindow : public QMainWindow, private ReadSettingHost, private SendCycl
   StatisticsWindow* frmStatistics_ = nullptr;
   // Expected answers; after the statistics, which its verdicts are counted in.
   std::unique_ptr<TestMenu> testMenu_;
+  // The receive side shows at most once per frame each; in between only the newest values
+  // are kept.
+  std::vector<uint8_t> recvAnswer_;
+  int16_t recvLed_ = 0;
+  std::string lastRecvText_;
+  FramePacer answerPacer_;
+  FramePacer recvLedPacer_;
+  FramePacer lastRecvPacer_;
 };
 
 }  // namespace ostrel

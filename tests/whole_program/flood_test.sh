@@ -11,7 +11,9 @@
 #   - the clock label keeps being repainted all along (screen shots of the label taken
 #     1.6 s apart all differ);
 #   - resident memory after the floods stays within a bound of what it was before.
-#   - 5,000 small datagrams (1 to 64 bytes) a second, every one logged, none dropped.
+#   - 5,000 small datagrams (1 to 64 bytes) a second, every one logged, none dropped;
+#   - the answer grid ends a burst showing its last datagram (its picture, once settled, is
+#     the one the same datagram gives alone).
 # Prints the highest paced rate with every datagram logged and none dropped.
 # Usage: flood_test.sh path/to/ostrel           (about 60 s)
 #   OSTREL_FLOOD_COUNT    datagrams sent as fast as possible (default 100000)
@@ -94,15 +96,29 @@ sample_clock &
 pids+=($!)
 rss_before=$(vm_rss_kib "$pid")
 
-# probe: one datagram of 4321 bytes after a flood has drained; true when it is the log's
-# last line within 2 s. Nothing else writes to the log meanwhile.
-probe() {
-  in_operator_net "$py" -c "import socket; socket.socket(socket.AF_INET, socket.SOCK_DGRAM).sendto(b'p' * 4321, ('127.0.0.1', $src_port))"
+# answer_once SIZE: one datagram of SIZE bytes "p"; true when it is the log's last line
+# within 2 s. Nothing else writes to the log meanwhile.
+answer_once() {
+  in_operator_net "$py" -c "import socket; socket.socket(socket.AF_INET, socket.SOCK_DGRAM).sendto(b'p' * $1, ('127.0.0.1', $src_port))"
   for _ in $(seq 20); do
-    [ "$(log_messages "$app_dir" | tail -n 1)" = "4321バイトの応答データを受信しました。" ] && return 0
+    [ "$(log_messages "$app_dir" | tail -n 1)" = "$1バイトの応答データを受信しました。" ] && return 0
     sleep 0.1
   done
   return 1
+}
+# probe: one datagram of 4321 bytes after a flood has drained.
+probe() { answer_once 4321; }
+# The answer grid's fingerprint once two shots 0.2 s apart agree (waits at most 5 s).
+settled_grid() {
+  local last now
+  last=$(grid_shot "$window")
+  for _ in $(seq 25); do
+    sleep 0.2
+    now=$(grid_shot "$window")
+    [ "$now" = "$last" ] && break
+    last=$now
+  done
+  echo "$now"
 }
 # Bytes waiting in the kernel's queue of the program's socket (rx_queue of /proc/net/udp).
 queued_bytes() {
@@ -195,6 +211,22 @@ if [ "$reception_stopped" -eq 0 ]; then
   flood small5000 $((5000 * seconds_per_rate)) 5000 7 small
   check "small5000: none lost (sent $sent, logged $lines, kernel drops $drops)" \
     test "$drops" -eq 0 -a "$lines" -eq "$sent"
+fi
+# The grid ends a burst showing its last datagram, as it shows that datagram alone (after
+# another one in between). The burst comes within a frame, so its end is shown late.
+if [ "$reception_stopped" -eq 0 ]; then
+  in_operator_net "$py" -c "import socket
+s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+for i in range(100): s.sendto(bytes([i]) * 300, ('127.0.0.1', $src_port))
+s.sendto(b'p' * 37, ('127.0.0.1', $src_port))"
+  for _ in $(seq 20); do
+    [ "$(log_messages "$app_dir" | tail -n 1)" = "37バイトの応答データを受信しました。" ] && break
+    sleep 0.1
+  done
+  after_burst=$(settled_grid)
+  answer_once 7 && other=$(settled_grid) && answer_once 37 && alone=$(settled_grid)
+  check "the answer grid shows another datagram otherwise" test "${other:-}" != "$after_burst"
+  check "the answer grid ends a burst showing its last datagram" test "${alone:-}" = "$after_burst"
 fi
 for _ in $(seq 100); do [ "$(wc -l <"$work/shots")" -ge 5 ] && break; sleep 0.1; done
 touch "$work/stop"

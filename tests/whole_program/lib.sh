@@ -246,6 +246,11 @@ clock_shot() {
   import -window "$1" -crop 110x17+268+191 +repage gray:- 2>/dev/null | md5sum | cut -c1-32
 }
 
+# grid_shot WINDOW: a fingerprint of the data cells the main window's answer grid shows now.
+grid_shot() {
+  import -window "$1" -crop 560x140+58+455 +repage gray:- 2>/dev/null | md5sum | cut -c1-32
+}
+
 # True when the executable carries AddressSanitizer or UBSan: its memory figures are
 # the sanitizer's, not the program's.
 is_sanitized() { grep -qa -e __asan_init -e __ubsan_handle "$1"; }
