@@ -101,7 +101,26 @@ assert [(o["type"], o["rule"], o["action"], o["bytes"], o["answer_bytes"]) for o
     [("request", 1, "answered", 3, 5)] * 2, objects
 PY
 
-# 4. A port in use: exit 3. Bad arguments and rules: exit 2, naming the option or key.
+# 4. A delayed rule holds no other request back, and its answers leave in their order.
+port=$(free_port)
+dir=$(operator_folder delay "$port")
+printf '%s' '{"ostrel_responder": 1, "rules": [
+  {"when": {"pattern": "B1 ??"}, "answer": {"hex": "?? ??"}, "delay_ms": 300},
+  {"when": {"pattern": "A1 ??"}, "answer": {"hex": "?? ??"}}]}' >"$dir/delay.json"
+chmod 0644 "$dir/delay.json"
+check "a delaying responder starts" respond "$dir" "$work/delay.out" --rules delay.json --port "$port"
+check "the undelayed answer comes first, the delayed ones in their order" in_operator_net python3 - "$port" <<'PY'
+import socket, sys
+s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+s.settimeout(5)
+for request in ("B101", "B102", "B103", "A104"):
+    s.sendto(bytes.fromhex(request), ("127.0.0.1", int(sys.argv[1])))
+answers = [s.recv(100).hex().upper() for _ in range(4)]
+assert answers == ["A104", "B101", "B102", "B103"], answers
+PY
+stop_responder
+
+# 5. A port in use: exit 3. Bad arguments and rules: exit 2, naming the option or key.
 port=$(free_port)
 dir=$(operator_folder errors "$port")
 respond "$dir" "$work/holder.out" --echo --port "$port"
