@@ -5,7 +5,6 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 
-
 namespace ostrel {
 namespace {
 

@@ -29,8 +29,8 @@ std::string SenderText(const sockaddr_in& from) {
 
 }  // namespace
 
-RespondServer::RespondServer(const RespondOptions& options, ResponderRules rules,
-                             std::ostream& out, std::ostream& err)
+RespondServer::RespondServer(const RespondOptions& options, ResponderRules rules, std::ostream& out,
+                             std::ostream& err)
     : options_(options), responder_(std::move(rules), options.seed), out_(out), err_(err) {
   timer_.setSingleShot(true);
   timer_.setTimerType(Qt::PreciseTimer);
@@ -66,8 +66,8 @@ bool RespondServer::Open() {
   notifier_ = std::make_unique<QSocketNotifier>(fd_, QSocketNotifier::Read);
   connect(notifier_.get(), &QSocketNotifier::activated, this, &RespondServer::OnReadable);
   err_ << "ostrel-respond: " << where << " で待ち受けています"
-       << (options_.echo ? "（--echo）" : "（" + options_.rules_file + "）") << "。Ctrl-C で終わります。"
-       << std::endl;
+       << (options_.echo ? "（--echo）" : "（" + options_.rules_file + "）")
+       << "。Ctrl-C で終わります。" << std::endl;
   return true;
 }
 
@@ -137,8 +137,8 @@ void RespondServer::Send(const sockaddr_in& to, const std::vector<uint8_t>& byte
   if (sendto(fd_, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&to),
              sizeof to) < 0) {
     if (send_errors_++ == 0)
-      err_ << "ostrel-respond: " << SenderText(to) << " へ応答を送れません: "
-           << std::strerror(errno) << std::endl;
+      err_ << "ostrel-respond: " << SenderText(to)
+           << " へ応答を送れません: " << std::strerror(errno) << std::endl;
   }
 }
 
@@ -147,7 +147,8 @@ void RespondServer::ArmTimer() {
     timer_.stop();
     return;
   }
-  const auto wait = std::chrono::ceil<std::chrono::milliseconds>(pending_.begin()->first - Clock::now());
+  const auto wait =
+      std::chrono::ceil<std::chrono::milliseconds>(pending_.begin()->first - Clock::now());
   timer_.start(std::max(wait, std::chrono::milliseconds(0)));
 }
 

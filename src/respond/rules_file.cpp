@@ -58,7 +58,8 @@ std::string ReadAnswerFile(const QJsonValue& value, const std::string& path,
   const std::string file = value.toString().toStdString();
   if (file.empty()) return Quoted(path) + " が空です。";
   const std::filesystem::path named(file);
-  const std::string full = named.is_absolute() ? file : (std::filesystem::path(folder) / named).string();
+  const std::string full =
+      named.is_absolute() ? file : (std::filesystem::path(folder) / named).string();
   std::string bytes;
   const std::string where = path + ": \"" + full + "\" ";
   const SmallFileStatus status = ReadSmallFile(full, kMaxAnswer, bytes, true);
@@ -129,9 +130,9 @@ std::string ReadNumber(const QJsonObject& object, const char* key, const std::st
   const double number = value.toDouble();
   if (!value.isDouble() || number < lower || number > upper ||
       (integer && number != static_cast<double>(static_cast<int64_t>(number))))
-    return Quoted(prefix + key) + " の値 " + JsonText(value) + " は " +
-           (integer ? "整数 " : "") + JsonText(QJsonValue(lower)) + "～" +
-           JsonText(QJsonValue(upper)) + " の範囲で書いてください。";
+    return Quoted(prefix + key) + " の値 " + JsonText(value) + " は " + (integer ? "整数 " : "") +
+           JsonText(QJsonValue(lower)) + "～" + JsonText(QJsonValue(upper)) +
+           " の範囲で書いてください。";
   out = number;
   return "";
 }
@@ -174,8 +175,9 @@ RulesFileRead ParseRulesFile(std::string_view json, const std::string& folder) {
     return Refused("応答ルールファイルの中身が JSON のオブジェクトではありません。");
   const QJsonObject root = document.object();
   if (!root.contains("ostrel_responder"))
-    return Refused("\"ostrel_responder\" がありません（応答ルールファイルには "
-                   "\"ostrel_responder\": 1 が要ります）。");
+    return Refused(
+        "\"ostrel_responder\" がありません（応答ルールファイルには "
+        "\"ostrel_responder\": 1 が要ります）。");
   const QJsonValue version = root["ostrel_responder"];
   if (!version.isDouble() || version.toDouble() != kVersion)
     return Refused("\"ostrel_responder\" の値 " + JsonText(version) +
@@ -201,8 +203,7 @@ RulesFileRead ParseRulesFile(std::string_view json, const std::string& folder) {
   const QJsonArray list = root["rules"].toArray();
   for (qsizetype i = 0; i < list.size(); ++i) {
     ResponderRule rule;
-    if (std::string error =
-            ReadRule(list[i], "rules[" + std::to_string(i) + "]", folder, rule);
+    if (std::string error = ReadRule(list[i], "rules[" + std::to_string(i) + "]", folder, rule);
         !error.empty())
       return Refused(std::move(error));
     rules.rules.push_back(std::move(rule));
@@ -213,8 +214,8 @@ RulesFileRead ParseRulesFile(std::string_view json, const std::string& folder) {
 RulesFileRead ReadRulesFile(const std::string& path) {
   const std::string named = "応答ルールファイル \"" + path + "\" ";
   std::string text;
-  if (std::string problem =
-          SmallFileProblem(ReadSmallFile(path, kRulesFileMaxBytes, text), named, kRulesFileMaxBytes);
+  if (std::string problem = SmallFileProblem(ReadSmallFile(path, kRulesFileMaxBytes, text), named,
+                                             kRulesFileMaxBytes);
       !problem.empty())
     return Refused(std::move(problem));
   const std::filesystem::path folder = std::filesystem::path(path).parent_path();

@@ -30,7 +30,8 @@ std::string ReadInt(const QJsonObject& object, const char* key, const std::strin
                     std::optional<int>& out) {
   if (!object.contains(key)) return "";
   const auto value = Integer(object[key]);
-  if (!value || *value < std::numeric_limits<int>::min() || *value > std::numeric_limits<int>::max())
+  if (!value || *value < std::numeric_limits<int>::min() ||
+      *value > std::numeric_limits<int>::max())
     return NotInteger(prefix + key);
   out = static_cast<int>(*value);
   return "";
@@ -44,7 +45,8 @@ std::string ReadParam(const QJsonObject& object, const char* key, const std::str
   const QJsonValue value = object[key];
   if (value.isString()) {
     const std::string text = value.toString().toStdString();
-    if (text.size() > 2 && text.size() <= 18 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    if (text.size() > 2 && text.size() <= 18 && text[0] == '0' &&
+        (text[1] == 'x' || text[1] == 'X')) {
       bool ok = false;
       out = QString::fromStdString(text.substr(2)).toULongLong(&ok, 16);
       if (ok) return "";
@@ -99,10 +101,8 @@ std::string ReadField(const QJsonValue& value, const std::string& path, FieldUse
   if (!value.isObject()) return Quoted(path) + " は {\"kind\": …} の形で書いてください。";
   const QJsonObject object = value.toObject();
   const std::string prefix = path + ".";
-  if (const std::string unknown =
-          UnknownKey(object,
-                     {"kind", "model", "at", "from", "to", "order", "width", "start", "step"},
-                     prefix);
+  if (const std::string unknown = UnknownKey(
+          object, {"kind", "model", "at", "from", "to", "order", "width", "start", "step"}, prefix);
       !unknown.empty())
     return UnknownKeyMessage(unknown);
   if (!object.contains("kind")) return Quoted(prefix + "kind") + " がありません。";
@@ -117,9 +117,9 @@ std::string ReadField(const QJsonValue& value, const std::string& path, FieldUse
     const QJsonValue at = object["at"];
     if (at.isString() && at.toString() == QLatin1String("end")) {
       spec.at.reset();
-    } else if (const auto number = Integer(at);
-               number && *number >= std::numeric_limits<int>::min() &&
-               *number <= std::numeric_limits<int>::max()) {
+    } else if (const auto number = Integer(at); number &&
+                                                *number >= std::numeric_limits<int>::min() &&
+                                                *number <= std::numeric_limits<int>::max()) {
       spec.at = static_cast<int>(*number);
     } else {
       return prefix + field_msg::kBadAtText;
@@ -127,8 +127,8 @@ std::string ReadField(const QJsonValue& value, const std::string& path, FieldUse
   } else {
     return Quoted(prefix + "at") + " がありません。";
   }
-  for (auto [key, out] : {std::pair{"from", &spec.from}, std::pair{"to", &spec.to},
-                          std::pair{"width", &spec.width}})
+  for (auto [key, out] :
+       {std::pair{"from", &spec.from}, std::pair{"to", &spec.to}, std::pair{"width", &spec.width}})
     if (std::string error = ReadInt(object, key, prefix, *out); !error.empty()) return error;
   for (auto [key, out] : {std::pair{"start", &spec.start}, std::pair{"step", &spec.step}}) {
     if (!object.contains(key)) continue;
@@ -156,8 +156,7 @@ std::string ReadFieldList(const QJsonValue& value, const std::string& path, Fiel
   fields.reserve(static_cast<std::size_t>(list.size()));
   for (qsizetype i = 0; i < list.size(); ++i) {
     FieldSpec spec;
-    if (std::string error =
-            ReadField(list[i], path + "[" + std::to_string(i) + "]", use, spec);
+    if (std::string error = ReadField(list[i], path + "[" + std::to_string(i) + "]", use, spec);
         !error.empty())
       return error;
     fields.push_back(std::move(spec));

@@ -10,8 +10,8 @@
 #include "common/atomic_file.h"
 #include "common/display_text.h"
 #include "json_keys.h"
-#include "small_file.h"
 #include "senddata/hex_payload.h"
+#include "small_file.h"
 
 namespace ostrel {
 namespace {

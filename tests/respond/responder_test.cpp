@@ -120,22 +120,28 @@ TEST(RulesFile, RefusalsNameTheKeyPath) {
   const std::string head = R"({"ostrel_responder": 1, "rules": [{"when": {"pattern": "01"}, )";
   EXPECT_EQ(Refusal(head + R"("answer": null, "delay": 5}]})"),
             "\"rules[0].delay\" は応答ルールファイルのキーではありません。");
-  EXPECT_NE(Refusal(head + R"("answer": {"hex": "01 ?? 0G"}}]})").find("rules[0].answer.hex: 3 番目の \"0G\""),
+  EXPECT_NE(Refusal(head + R"("answer": {"hex": "01 ?? 0G"}}]})")
+                .find("rules[0].answer.hex: 3 番目の \"0G\""),
             std::string::npos);
-  EXPECT_NE(Refusal(R"({"ostrel_responder": 1, "rules": [{"when": {"pattern": "01 xyz"}, "answer": null}]})")
-                .find("rules[0].when.pattern: "),
-            std::string::npos);
+  EXPECT_NE(
+      Refusal(
+          R"({"ostrel_responder": 1, "rules": [{"when": {"pattern": "01 xyz"}, "answer": null}]})")
+          .find("rules[0].when.pattern: "),
+      std::string::npos);
   // A field that falls outside the answer's fixed length is refused when the file opens.
-  EXPECT_EQ(Refusal(head + R"("answer": {"hex": "01 02", "fields": [{"kind": "sum8", "at": 5}]}}]})")
-                .rfind("rules[0].answer.fields[0].at: ", 0),
-            0u);
-  EXPECT_EQ(Refusal(head + R"("answer": {"hex": "01", "fields": [{"kind": "crc", "at": "end"}]}}]})"),
-            "rules[0].answer.fields[0].model: crc には CRC モデルの名前かパラメータを指定してください。");
+  EXPECT_EQ(
+      Refusal(head + R"("answer": {"hex": "01 02", "fields": [{"kind": "sum8", "at": 5}]}}]})")
+          .rfind("rules[0].answer.fields[0].at: ", 0),
+      0u);
+  EXPECT_EQ(
+      Refusal(head + R"("answer": {"hex": "01", "fields": [{"kind": "crc", "at": "end"}]}}]})"),
+      "rules[0].answer.fields[0].model: crc には CRC モデルの名前かパラメータを指定してください。");
   EXPECT_EQ(Refusal(head + R"("answer": null, "when2": 1}]})").rfind("\"rules[0].when2\"", 0), 0u);
   EXPECT_NE(Refusal(head + R"("answer": null, "delay_ms": -1}]})").find("\"rules[0].delay_ms\""),
             std::string::npos);
-  EXPECT_NE(Refusal(head + R"("answer": null, "drop_percent": 101}]})").find("\"rules[0].drop_percent\""),
-            std::string::npos);
+  EXPECT_NE(
+      Refusal(head + R"("answer": null, "drop_percent": 101}]})").find("\"rules[0].drop_percent\""),
+      std::string::npos);
   EXPECT_NE(Refusal(head + R"("answer": null}], "default": "loud"})").find("\"default\""),
             std::string::npos);
   EXPECT_NE(Refusal(R"({"ostrel_responder": 2, "rules": []})").find("\"ostrel_responder\""),
@@ -145,6 +151,18 @@ TEST(RulesFile, RefusalsNameTheKeyPath) {
               "fields": [{"kind": "counter", "at": 0, "width": 1}]}, "answer": null}]})")
                 .rfind("rules[0].when.fields[0].kind: ", 0),
             0u);
+}
+
+TEST(RulesFile, ACrcModelGivenByItsParametersComputesAsItsName) {
+  Responder responder(Rules(R"({"ostrel_responder": 1, "rules": [
+      {"when": {"pattern": "01 *"},
+       "answer": {"hex": "01 03 04 00 0A 00 0B",
+                  "fields": [{"kind": "crc", "at": "end", "order": "little",
+                              "model": {"width": 16, "poly": "0x8005", "init": 65535,
+                                        "refin": true, "refout": true, "xorout": 0}}]}}]})"));
+  Bytes answer;
+  responder.Respond(Bytes{0x01}, answer);
+  EXPECT_EQ(answer, (Bytes{0x01, 0x03, 0x04, 0x00, 0x0A, 0x00, 0x0B, 0x9B, 0xF6}));
 }
 
 TEST(RulesFile, SamplesOpen) {
