@@ -62,10 +62,11 @@ std::string ReadAnswerFile(const QJsonValue& value, const std::string& path,
       named.is_absolute() ? file : (std::filesystem::path(folder) / named).string();
   std::string bytes;
   const std::string where = path + ": \"" + full + "\" ";
-  const SmallFileStatus status = ReadSmallFile(full, kMaxAnswer, bytes, true);
-  if (status != SmallFileStatus::kTooLarge)  // only its first bytes are read
-    if (std::string problem = SmallFileProblem(status, where, kMaxAnswer); !problem.empty())
-      return problem;
+  // Only its first bytes are read, as 入力 reads a send-data file.
+  if (std::string problem =
+          SmallFileProblem(ReadSmallFile(full, kMaxAnswer, bytes, true), where, kMaxAnswer);
+      !problem.empty())
+    return problem;
   if (bytes.empty()) return where + "にバイトがありません。";
   out.bytes.assign(bytes.begin(), bytes.end());
   out.copied.assign(out.bytes.size(), false);
