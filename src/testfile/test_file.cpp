@@ -1,9 +1,5 @@
 #include "test_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -20,37 +16,16 @@
 #include "fields/field_checker.h"
 #include "fields/field_messages.h"
 #include "fields/field_writer.h"
+#include "json_keys.h"
 #include "senddata/hex_payload.h"
+#include "small_file.h"
 
 namespace ostrel {
 namespace {
 
 constexpr int kVersion = 1;
 
-// A JSON value as it would be written, compact: "text" with its quotes, 2, true, {...}.
-std::string JsonText(const QJsonValue& value) {
-  const QByteArray array = QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact);
-  return array.mid(1, array.size() - 2).toStdString();  // without the brackets
-}
-
-std::string Quoted(std::string_view key) { return "\"" + std::string(key) + "\""; }
-
 TestFileRead Refused(std::string error) { return {std::nullopt, std::move(error)}; }
-
-// The first key of `object` not in `known`, named with its path; "" when all are known.
-std::string UnknownKey(const QJsonObject& object, std::initializer_list<const char*> known,
-                       const std::string& prefix) {
-  for (auto it = object.begin(); it != object.end(); ++it) {
-    bool found = false;
-    for (const char* key : known) found = found || it.key() == QLatin1String(key);
-    if (!found) return prefix + it.key().toStdString();
-  }
-  return "";
-}
-
-std::string UnknownKeyMessage(const std::string& path) {
-  return Quoted(path) + " は試験ファイルのキーではありません。";
-}
 
 std::string NotYetMessage(const std::string& path) {
   return Quoted(path) + " はこの版ではまだ使えません。";
@@ -379,37 +354,13 @@ TestFileRead ParseTestFile(std::string_view json, const std::string& folder) {
   return {std::move(test), ""};
 }
 
-// Opened without blocking (a FIFO in its place gives no wait), and read only when it is
-// a regular file.
 TestFileRead ReadTestFile(const std::string& path) {
   const std::string named = "試験ファイル \"" + path + "\" ";
-  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return Refused(named + "を開けません。");
-  struct stat st {};
   std::string text;
-  bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-  bool read_all = regular;
-  if (regular && static_cast<std::size_t>(st.st_size) <= kTestFileMaxBytes) {
-    text.resize(kTestFileMaxBytes + 1);
-    std::size_t got = 0;
-    while (got < text.size()) {
-      const ssize_t n = read(fd, text.data() + got, text.size() - got);
-      if (n == 0) break;
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        read_all = false;
-        break;
-      }
-      got += static_cast<std::size_t>(n);
-    }
-    text.resize(got);
-  }
-  close(fd);
-  if (!regular) return Refused(named + "は通常のファイルではありません。");
-  if (static_cast<std::size_t>(st.st_size) > kTestFileMaxBytes || text.size() > kTestFileMaxBytes)
-    return Refused(named + "が大きすぎます（" + std::to_string(kTestFileMaxBytes) +
-                   " バイトまで）。");
-  if (!read_all) return Refused(named + "を読めません。");
+  if (std::string problem =
+          SmallFileProblem(ReadSmallFile(path, kTestFileMaxBytes, text), named, kTestFileMaxBytes);
+      !problem.empty())
+    return Refused(std::move(problem));
   const std::filesystem::path folder = std::filesystem::path(path).parent_path();
   return ParseTestFile(text, folder.empty() ? "." : folder.string());
 }

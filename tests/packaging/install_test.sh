@@ -14,7 +14,7 @@ cmake --install "$build" --prefix "$prefix" >"$work/install.log" 2>&1
 check "the install succeeds" test $? -eq 0
 check "the program folder has the program, Config, Log and Temp" \
   test -x "$prefix/ostrel" -a -d "$prefix/Log" -a -d "$prefix/Temp" -a -f "$prefix/Config/Kiv_UdpSendSetting.ini"
-entries=$(ls -A "$prefix" | grep -vx ostrel-send | tr '\n' ' ')
+entries=$(ls -A "$prefix" | grep -vx -e ostrel-send -e ostrel-respond | tr '\n' ' ')
 check "nothing else is installed (no desktop files outside the package)" \
   test "$entries" = "Config Log Temp ostrel "
 check "the installed program has no run path (into the build tree or anywhere)" \
