@@ -71,7 +71,7 @@ sample_run() {  # sample_run NAME RULES REQUEST EXPECTED_HEX [TEST]
   if [ -n "${5:-}" ] && $has_test_option; then
     send "$dir" --test "samples/$5"; rc=$?
     check "$1: ostrel-send --test samples/$5 exits 0 (rc $rc)" test "$rc" -eq 0
-    check "$1: the verdict is 一致" grep -q '一致' "$dir/send.out"
+    check "$1: the verdict is 一致 (match)" grep -q 'verdict=match' "$dir/send.out"
   elif [ -n "${5:-}" ]; then
     echo "skip - $1: this ostrel-send reads no test file (--test)"
   fi
