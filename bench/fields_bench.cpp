@@ -30,11 +30,11 @@ void ComputeCrc(benchmark::State& state, const char* model, size_t size) {
 
 // The payload is `size` bytes once the CRC of `model` is appended, as the send path grows it.
 void WriteCrcField(benchmark::State& state, const char* model, size_t size) {
-  FieldSpec spec;
-  spec.model = model;
-  spec.order = ByteOrder::kLittle;
-  FieldWriter writer({spec});
-  const size_t crc_bytes = static_cast<size_t>(FieldSize(spec));
+  FieldDefinition definition;
+  definition.model = model;
+  definition.order = ByteOrder::kLittle;
+  FieldWriter writer({definition});
+  const size_t crc_bytes = static_cast<size_t>(FieldSize(definition));
   std::vector<uint8_t> payload = Payload(size);
   for (auto _ : state) {
     payload.resize(size - crc_bytes);

@@ -192,10 +192,10 @@ class Parser {
   }
 
   // --crc MODEL[:little|big]: the model's CRC over the whole payload, appended.
-  bool Crc(std::vector<FieldSpec>& fields) {
+  bool Crc(std::vector<FieldDefinition>& fields) {
     const std::string text = Trimmed("crc");
     const std::size_t colon = text.rfind(':');
-    FieldSpec crc;
+    FieldDefinition crc;
     crc.at.reset();  // "end"
     if (colon != std::string::npos) {
       const std::optional<ByteOrder> order = ParseByteOrder(text.substr(colon + 1));

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "fields/field_spec.h"
+#include "fields/field_definition.h"
 #include "verification/answer_pattern.h"
 #include "verification/sender_rule.h"
 
@@ -35,7 +35,7 @@ struct SendOptions {
   std::vector<uint8_t> hex_bytes;
   // Computed fields written into the payload before every transmission, in order: a test
   // file's, then --crc's (a CRC over the whole payload, appended).
-  std::vector<FieldSpec> fields;
+  std::vector<FieldDefinition> fields;
 
   // The test file: its payload and expectation, each part replaced where --data/--hex,
   // --expect or --expect-from is given as well.

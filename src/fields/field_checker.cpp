@@ -6,12 +6,12 @@
 
 namespace ostrel {
 
-FieldChecker::FieldChecker(const std::vector<FieldSpec>& fields) {
+FieldChecker::FieldChecker(const std::vector<FieldDefinition>& fields) {
   fields_.reserve(fields.size());
-  for (const FieldSpec& spec : fields) {
-    if (auto problem = CheckFieldSpec(spec, FieldUse::kCheck))
+  for (const FieldDefinition& definition : fields) {
+    if (auto problem = CheckFieldDefinition(definition, FieldUse::kCheck))
       throw std::invalid_argument(*problem);
-    fields_.emplace_back(spec);
+    fields_.emplace_back(definition);
   }
 }
 
@@ -29,13 +29,13 @@ FieldCheckResult FieldChecker::Check(std::span<const uint8_t> answer) const {
     const auto placed = PlaceField(field, answer.size());
     const Placement* place = std::get_if<Placement>(&placed);
     if (!place) {
-      const int at = *field.spec.at;
+      const int at = *field.definition.at;
       mark_wrong(at < 0 ? static_cast<int64_t>(answer.size()) + at : at, field.size);
       continue;
     }
     std::array<uint8_t, 8> expected{};
     const std::span<uint8_t> value(expected.data(), field.size);
-    StoreValue(ChecksumOf(field, *place, answer), field.spec.order, value);
+    StoreValue(ChecksumOf(field, *place, answer), field.definition.order, value);
     if (!std::equal(value.begin(), value.end(),
                     answer.begin() + static_cast<ptrdiff_t>(place->at))) {
       mark_wrong(static_cast<int64_t>(place->at), field.size);

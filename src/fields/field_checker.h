@@ -3,14 +3,14 @@
 //
 // Each field's value is computed from the bytes it covers and compared with the bytes at
 // its place; negative positions count from the end of the answer. Only checksums and CRCs
-// are checked: counter, time and "end" are refused for answers by CheckFieldSpec.
+// are checked: counter, time and "end" are refused for answers by CheckFieldDefinition.
 
 #include <cstdint>
 #include <span>
 #include <vector>
 
 #include "field_placement.h"
-#include "field_spec.h"
+#include "field_definition.h"
 
 namespace ostrel {
 
@@ -24,9 +24,9 @@ struct FieldCheckResult {
 
 class FieldChecker {
  public:
-  // Every field must pass CheckFieldSpec(field, FieldUse::kCheck); one that does not
+  // Every field must pass CheckFieldDefinition(field, FieldUse::kCheck); one that does not
   // raises std::invalid_argument with its text.
-  explicit FieldChecker(const std::vector<FieldSpec>& fields);
+  explicit FieldChecker(const std::vector<FieldDefinition>& fields);
 
   bool Empty() const { return fields_.empty(); }
 

@@ -11,12 +11,12 @@ namespace ostrel {
 
 namespace {
 
-std::shared_ptr<const Crc> EngineFor(const FieldSpec& spec) {
-  if (spec.kind != FieldKind::kCrc) return nullptr;
-  if (spec.params) return std::make_shared<const Crc>(*spec.params);
+std::shared_ptr<const Crc> EngineFor(const FieldDefinition& definition) {
+  if (definition.kind != FieldKind::kCrc) return nullptr;
+  if (definition.params) return std::make_shared<const Crc>(*definition.params);
   // The catalogue's engines live as long as the program: shared without an owner.
   return std::shared_ptr<const Crc>(std::shared_ptr<const Crc>(),
-                                    &CatalogueCrc(*FindCrcModel(spec.model)));
+                                    &CatalogueCrc(*FindCrcModel(definition.model)));
 }
 
 // A position as an offset into `length` bytes; negative ones count from the end.
@@ -25,7 +25,7 @@ int64_t Resolve(int position, size_t length) {
 }
 
 uint64_t ChecksumOfBytes(const PreparedField& field, std::span<const uint8_t> bytes) {
-  switch (field.spec.kind) {
+  switch (field.definition.kind) {
     case FieldKind::kCrc:
       return field.crc->Compute(bytes);
     case FieldKind::kSum8:
@@ -47,33 +47,33 @@ uint64_t ChecksumOfBytes(const PreparedField& field, std::span<const uint8_t> by
 
 }  // namespace
 
-PreparedField::PreparedField(const FieldSpec& field_spec)
-    : spec(field_spec),
-      size(static_cast<size_t>(FieldSize(field_spec))),
-      crc(EngineFor(field_spec)) {}
+PreparedField::PreparedField(const FieldDefinition& field_definition)
+    : definition(field_definition),
+      size(static_cast<size_t>(FieldSize(field_definition))),
+      crc(EngineFor(field_definition)) {}
 
 std::variant<Placement, std::string> PlaceField(const PreparedField& field, size_t length) {
-  const FieldSpec& spec = field.spec;
+  const FieldDefinition& definition = field.definition;
   Placement place;
-  if (!spec.at) {
+  if (!definition.at) {
     place.at = length;
     place.length = length + field.size;
     if (place.length > kMaxFieldPayload) {
       return FillMessage(field_msg::kTooLong, {std::to_string(place.length)});
     }
   } else {
-    const int64_t at = Resolve(*spec.at, length);
+    const int64_t at = Resolve(*definition.at, length);
     if (at < 0 || at + static_cast<int64_t>(field.size) > static_cast<int64_t>(length)) {
-      return FillMessage(field_msg::kOutside, {std::to_string(*spec.at), std::to_string(field.size),
+      return FillMessage(field_msg::kOutside, {std::to_string(*definition.at), std::to_string(field.size),
                                                std::to_string(length)});
     }
     place.at = static_cast<size_t>(at);
     place.length = length;
   }
-  if (spec.kind == FieldKind::kCounter || spec.kind == FieldKind::kTime) return place;
+  if (definition.kind == FieldKind::kCounter || definition.kind == FieldKind::kTime) return place;
 
-  const int64_t from = spec.from ? Resolve(*spec.from, length) : 0;
-  const int64_t to = spec.to ? Resolve(*spec.to, length) : static_cast<int64_t>(place.at) - 1;
+  const int64_t from = definition.from ? Resolve(*definition.from, length) : 0;
+  const int64_t to = definition.to ? Resolve(*definition.to, length) : static_cast<int64_t>(place.at) - 1;
   if (from > to) {
     return FillMessage(field_msg::kCoverEmpty, {std::to_string(from), std::to_string(to)});
   }

@@ -9,7 +9,7 @@
 #include <string>
 #include <variant>
 
-#include "field_spec.h"
+#include "field_definition.h"
 
 namespace ostrel {
 
@@ -20,10 +20,10 @@ struct FieldProblem {
 };
 
 struct PreparedField {
-  // `spec` must pass CheckFieldSpec.
-  explicit PreparedField(const FieldSpec& spec);
+  // `definition` must pass CheckFieldDefinition.
+  explicit PreparedField(const FieldDefinition& definition);
 
-  FieldSpec spec;
+  FieldDefinition definition;
   size_t size = 0;
   std::shared_ptr<const Crc> crc;  // for kCrc: a catalogue engine or the field's own
 };

@@ -27,13 +27,13 @@ FieldLayout PlaceAll(const std::vector<PreparedField>& fields, size_t length,
 
 }  // namespace
 
-FieldWriter::FieldWriter(const std::vector<FieldSpec>& fields, WallClock clock)
+FieldWriter::FieldWriter(const std::vector<FieldDefinition>& fields, WallClock clock)
     : clock_(std::move(clock)) {
   fields_.reserve(fields.size());
-  for (const FieldSpec& spec : fields) {
-    if (auto problem = CheckFieldSpec(spec, FieldUse::kWrite))
+  for (const FieldDefinition& definition : fields) {
+    if (auto problem = CheckFieldDefinition(definition, FieldUse::kWrite))
       throw std::invalid_argument(*problem);
-    fields_.emplace_back(spec);
+    fields_.emplace_back(definition);
   }
   places_.reserve(fields.size());
   Reset();
@@ -47,8 +47,8 @@ FieldLayout FieldWriter::Layout(size_t length) const {
 void FieldWriter::Reset() {
   counters_.assign(fields_.size(), 0);
   for (size_t i = 0; i < fields_.size(); ++i) {
-    if (fields_[i].spec.kind == FieldKind::kCounter)
-      counters_[i] = fields_[i].spec.start.value_or(0);
+    if (fields_[i].definition.kind == FieldKind::kCounter)
+      counters_[i] = fields_[i].definition.start.value_or(0);
   }
   started_ = false;
 }
@@ -57,8 +57,8 @@ void FieldWriter::StartCycle() {
   if (started_) {
     for (size_t i = 0; i < fields_.size(); ++i) {
       const PreparedField& field = fields_[i];
-      if (field.spec.kind != FieldKind::kCounter) continue;
-      const uint64_t step = static_cast<uint64_t>(field.spec.step.value_or(1));
+      if (field.definition.kind != FieldKind::kCounter) continue;
+      const uint64_t step = static_cast<uint64_t>(field.definition.step.value_or(1));
       counters_[i] = (counters_[i] + step) & WidthMask(field.size);
     }
   }
@@ -79,7 +79,7 @@ std::optional<FieldProblem> FieldWriter::Write(std::vector<uint8_t>& payload) {
     const PreparedField& field = fields_[i];
     const Placement& place = places_[i];
     uint64_t value = 0;
-    switch (field.spec.kind) {
+    switch (field.definition.kind) {
       case FieldKind::kCounter:
         value = counters_[i];
         break;
@@ -89,7 +89,7 @@ std::optional<FieldProblem> FieldWriter::Write(std::vector<uint8_t>& payload) {
       default:
         value = ChecksumOf(field, place, payload);
     }
-    StoreValue(value, field.spec.order, std::span(payload).subspan(place.at, field.size));
+    StoreValue(value, field.definition.order, std::span(payload).subspan(place.at, field.size));
   }
   return std::nullopt;
 }

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "field_placement.h"
-#include "field_spec.h"
+#include "field_definition.h"
 
 namespace ostrel {
 
@@ -27,9 +27,9 @@ class FieldWriter {
  public:
   using WallClock = std::function<std::chrono::system_clock::time_point()>;
 
-  // Every field must pass CheckFieldSpec(field, FieldUse::kWrite); one that does not
+  // Every field must pass CheckFieldDefinition(field, FieldUse::kWrite); one that does not
   // raises std::invalid_argument with its text. `clock` gives the time fields their value.
-  explicit FieldWriter(const std::vector<FieldSpec>& fields,
+  explicit FieldWriter(const std::vector<FieldDefinition>& fields,
                        WallClock clock = &std::chrono::system_clock::now);
 
   bool Empty() const { return fields_.empty(); }

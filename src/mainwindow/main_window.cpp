@@ -97,7 +97,7 @@ void MainWindow::EnableStatistics() {
 void MainWindow::EnableTests() {
   if (testMenu_) return;
   testMenu_ = std::make_unique<TestMenu>(*menuBar(), *fgrdSendData_, *fgrdRecvData_, observers_, *this);
-  testMenu_->SetSendFieldsSink([this](const std::vector<FieldSpec>& fields) { SetSendFields(fields); });
+  testMenu_->SetSendFieldsSink([this](const std::vector<FieldDefinition>& fields) { SetSendFields(fields); });
   CountVerdicts();
 }
 
@@ -191,7 +191,7 @@ void MainWindow::BuildTransmission() {
   connect(wscSend_, &SocketControl::DataArrival, cycle_, &SendCycle::wscSend_DataArrival);
 }
 
-void MainWindow::SetSendFields(const std::vector<FieldSpec>& fields) {
+void MainWindow::SetSendFields(const std::vector<FieldDefinition>& fields) {
   cycle_->SetPayloadFiller(nullptr);
   sendFields_ = fields.empty() ? nullptr : MakeGridFields(*fgrdSendData_, fields);
   cycle_->SetPayloadFiller(sendFields_.get());

@@ -20,7 +20,7 @@
 #include <memory>
 #include <string>
 
-#include "fields/field_spec.h"
+#include "fields/field_definition.h"
 #include "pacing/frame_pacer.h"
 #include "settings/read_setting.h"
 #include "transmission/observer_fan_out.h"
@@ -70,7 +70,7 @@ class MainWindow : public QMainWindow, private ReadSettingHost, private SendCycl
   void EnableTests();
   // The computed fields written into the send grid before every transmission from now on
   // (a test file's "fields"); none: the grid is sent as it is, as without a test file.
-  void SetSendFields(const std::vector<FieldSpec>& fields);
+  void SetSendFields(const std::vector<FieldDefinition>& fields);
 
   // Runs the load step once; later calls do nothing.
   void EnsureLoaded();

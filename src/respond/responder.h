@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "fields/field_checker.h"
-#include "fields/field_spec.h"
+#include "fields/field_definition.h"
 #include "fields/field_writer.h"
 #include "verification/answer_pattern.h"
 
@@ -34,9 +34,9 @@ struct AnswerTemplate {
 
 struct ResponderRule {
   AnswerPattern pattern;
-  std::vector<FieldSpec> request_fields;  // checked in the request (FieldUse::kCheck)
+  std::vector<FieldDefinition> request_fields;  // checked in the request (FieldUse::kCheck)
   std::optional<AnswerTemplate> answer;   // none: the rule stays silent
-  std::vector<FieldSpec> answer_fields;   // computed over the answer (FieldUse::kWrite)
+  std::vector<FieldDefinition> answer_fields;   // computed over the answer (FieldUse::kWrite)
   int delay_ms = 0;                       // 0..kMaxDelayMs
   double drop_percent = 0;                // 0..100
 };
@@ -70,7 +70,7 @@ class Responder {
  public:
   // The rules must have been read by ReadRulesFile (or be as it leaves them): patterns
   // parsed, fields checked for their use and fitting the answer's length. Raises
-  // std::invalid_argument for fields that do not pass CheckFieldSpec.
+  // std::invalid_argument for fields that do not pass CheckFieldDefinition.
   Responder(ResponderRules rules, uint64_t seed = kDefaultSeed);
   ~Responder();
   Responder(const Responder&) = delete;

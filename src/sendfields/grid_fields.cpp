@@ -6,7 +6,7 @@
 namespace ostrel {
 
 std::unique_ptr<SendFields> MakeGridFields(GridControl& grid,
-                                           const std::vector<FieldSpec>& fields) {
+                                           const std::vector<FieldDefinition>& fields) {
   return std::make_unique<SendFields>(
       fields,
       [&grid] {

@@ -5,7 +5,7 @@
 #include <memory>
 #include <vector>
 
-#include "fields/field_spec.h"
+#include "fields/field_definition.h"
 #include "send_fields.h"
 
 namespace ostrel {
@@ -15,6 +15,6 @@ class GridControl;
 // SendFields that read `grid` back and fill it again with the bytes that go out; the grid
 // must outlive them. A cell the read-back cannot take raises, as a run-time error of the
 // cycle, and the grid stays as it was.
-std::unique_ptr<SendFields> MakeGridFields(GridControl& grid, const std::vector<FieldSpec>& fields);
+std::unique_ptr<SendFields> MakeGridFields(GridControl& grid, const std::vector<FieldDefinition>& fields);
 
 }  // namespace ostrel

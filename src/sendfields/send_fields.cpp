@@ -7,7 +7,7 @@
 
 namespace ostrel {
 
-SendFields::SendFields(const std::vector<FieldSpec>& fields, Read read, Write write,
+SendFields::SendFields(const std::vector<FieldDefinition>& fields, Read read, Write write,
                        FieldWriter::WallClock clock)
     : writer_(fields, std::move(clock)), read_(std::move(read)), write_(std::move(write)) {}
 

@@ -27,9 +27,9 @@ class SendFields final : public PayloadFiller {
   using Read = std::function<std::vector<uint8_t>()>;
   using Write = std::function<void(const std::vector<uint8_t>&)>;
 
-  // Every field must pass CheckFieldSpec(field, FieldUse::kWrite) (std::invalid_argument
+  // Every field must pass CheckFieldDefinition(field, FieldUse::kWrite) (std::invalid_argument
   // otherwise).
-  SendFields(const std::vector<FieldSpec>& fields, Read read, Write write,
+  SendFields(const std::vector<FieldDefinition>& fields, Read read, Write write,
              FieldWriter::WallClock clock = &std::chrono::system_clock::now);
 
   // PayloadFiller: counters advance, the time stamp is taken.

@@ -67,10 +67,10 @@ std::string ReadBool(const QJsonObject& object, const char* key, const std::stri
   return "";
 }
 
-std::string ReadModel(const QJsonValue& value, const std::string& prefix, FieldSpec& spec) {
+std::string ReadModel(const QJsonValue& value, const std::string& prefix, FieldDefinition& definition) {
   if (value.isString()) {
-    spec.model = value.toString().toStdString();
-    if (spec.model.empty()) return prefix + FillMessage(field_msg::kUnknownModel, {""});
+    definition.model = value.toString().toStdString();
+    if (definition.model.empty()) return prefix + FillMessage(field_msg::kUnknownModel, {""});
     return "";
   }
   const std::string path = prefix + "model";
@@ -92,12 +92,12 @@ std::string ReadModel(const QJsonValue& value, const std::string& prefix, FieldS
     if (std::string error = ReadParam(object, key, inner, *out); !error.empty()) return error;
   for (auto [key, out] : {std::pair{"refin", &params.refin}, std::pair{"refout", &params.refout}})
     if (std::string error = ReadBool(object, key, inner, *out); !error.empty()) return error;
-  spec.params = params;
+  definition.params = params;
   return "";
 }
 
 std::string ReadField(const QJsonValue& value, const std::string& path, FieldUse use,
-                      FieldSpec& spec) {
+                      FieldDefinition& definition) {
   if (!value.isObject()) return Quoted(path) + " は {\"kind\": …} の形で書いてください。";
   const QJsonObject object = value.toObject();
   const std::string prefix = path + ".";
@@ -110,17 +110,17 @@ std::string ReadField(const QJsonValue& value, const std::string& path, FieldUse
                         ? ParseFieldKind(object["kind"].toString().toStdString())
                         : std::nullopt;
   if (!kind) return prefix + field_msg::kBadKind;
-  spec.kind = *kind;
+  definition.kind = *kind;
   if (object.contains("model"))
-    if (std::string error = ReadModel(object["model"], prefix, spec); !error.empty()) return error;
+    if (std::string error = ReadModel(object["model"], prefix, definition); !error.empty()) return error;
   if (object.contains("at")) {
     const QJsonValue at = object["at"];
     if (at.isString() && at.toString() == QLatin1String("end")) {
-      spec.at.reset();
+      definition.at.reset();
     } else if (const auto number = Integer(at); number &&
                                                 *number >= std::numeric_limits<int>::min() &&
                                                 *number <= std::numeric_limits<int>::max()) {
-      spec.at = static_cast<int>(*number);
+      definition.at = static_cast<int>(*number);
     } else {
       return prefix + field_msg::kBadAtText;
     }
@@ -128,9 +128,9 @@ std::string ReadField(const QJsonValue& value, const std::string& path, FieldUse
     return Quoted(prefix + "at") + " がありません。";
   }
   for (auto [key, out] :
-       {std::pair{"from", &spec.from}, std::pair{"to", &spec.to}, std::pair{"width", &spec.width}})
+       {std::pair{"from", &definition.from}, std::pair{"to", &definition.to}, std::pair{"width", &definition.width}})
     if (std::string error = ReadInt(object, key, prefix, *out); !error.empty()) return error;
-  for (auto [key, out] : {std::pair{"start", &spec.start}, std::pair{"step", &spec.step}}) {
+  for (auto [key, out] : {std::pair{"start", &definition.start}, std::pair{"step", &definition.step}}) {
     if (!object.contains(key)) continue;
     *out = Integer(object[key]);
     if (!*out) return NotInteger(prefix + key);
@@ -140,26 +140,26 @@ std::string ReadField(const QJsonValue& value, const std::string& path, FieldUse
                            ? ParseByteOrder(object["order"].toString().toStdString())
                            : std::nullopt;
     if (!order) return prefix + field_msg::kBadOrder;
-    spec.order = *order;
+    definition.order = *order;
   }
-  if (auto problem = CheckFieldSpec(spec, use)) return prefix + *problem;
+  if (auto problem = CheckFieldDefinition(definition, use)) return prefix + *problem;
   return "";
 }
 
 }  // namespace
 
 std::string ReadFieldList(const QJsonValue& value, const std::string& path, FieldUse use,
-                          std::vector<FieldSpec>& fields) {
+                          std::vector<FieldDefinition>& fields) {
   if (!value.isArray()) return Quoted(path) + " はフィールドのリスト [{…}, …] で書いてください。";
   const QJsonArray list = value.toArray();
   fields.clear();
   fields.reserve(static_cast<std::size_t>(list.size()));
   for (qsizetype i = 0; i < list.size(); ++i) {
-    FieldSpec spec;
-    if (std::string error = ReadField(list[i], path + "[" + std::to_string(i) + "]", use, spec);
+    FieldDefinition definition;
+    if (std::string error = ReadField(list[i], path + "[" + std::to_string(i) + "]", use, definition);
         !error.empty())
       return error;
-    fields.push_back(std::move(spec));
+    fields.push_back(std::move(definition));
   }
   return "";
 }

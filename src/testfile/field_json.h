@@ -7,20 +7,20 @@
 //    { "kind": "counter", "at": 0, "width": 2, "start": 1, "step": 1 }]
 //
 // Numbers are integers; a CRC parameter may also be a text "0x…" (a 64-bit polynomial
-// is beyond what a JSON number holds exactly). Each field must pass CheckFieldSpec for
+// is beyond what a JSON number holds exactly). Each field must pass CheckFieldDefinition for
 // its use; a refusal names the key's path ("expect.fields[1].order: …").
 
 #include <QJsonValue>
 #include <string>
 #include <vector>
 
-#include "fields/field_spec.h"
+#include "fields/field_definition.h"
 
 namespace ostrel {
 
 // Reads the list `value` found at `path` ("fields", "rules[0].when.fields") into `fields`;
 // the refusal's text, or "" when every field was read and can be used for `use`.
 std::string ReadFieldList(const QJsonValue& value, const std::string& path, FieldUse use,
-                          std::vector<FieldSpec>& fields);
+                          std::vector<FieldDefinition>& fields);
 
 }  // namespace ostrel

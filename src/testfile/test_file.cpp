@@ -106,7 +106,7 @@ std::string ReadCrcParams(const QJsonObject& object, const std::string& path, Cr
 }
 
 std::string ReadField(const QJsonValue& value, const std::string& path, FieldUse use,
-                      FieldSpec& spec) {
+                      FieldDefinition& definition) {
   if (!value.isObject()) return Quoted(path) + " は {\"kind\": \"crc\", …} の形で書いてください。";
   const QJsonObject object = value.toObject();
   if (const std::string unknown = UnknownKey(
@@ -119,7 +119,7 @@ std::string ReadField(const QJsonValue& value, const std::string& path, FieldUse
       object["kind"].isString() ? ParseFieldKind(object["kind"].toString().toStdString())
                                 : std::nullopt;
   if (!kind) return FieldMessageAt(path, field_msg::kBadKind);
-  spec.kind = *kind;
+  definition.kind = *kind;
   if (object.contains("model")) {
     const QJsonValue model = object["model"];
     if (model.isObject()) {
@@ -127,9 +127,9 @@ std::string ReadField(const QJsonValue& value, const std::string& path, FieldUse
       if (std::string error = ReadCrcParams(model.toObject(), path + ".model", params);
           !error.empty())
         return error;
-      spec.params = params;
+      definition.params = params;
     } else if (model.isString()) {
-      spec.model = model.toString().toStdString();
+      definition.model = model.toString().toStdString();
     } else {
       return FieldMessageAt(path, field_msg::kNoModel);
     }
@@ -137,22 +137,22 @@ std::string ReadField(const QJsonValue& value, const std::string& path, FieldUse
   if (object.contains("at")) {
     const QJsonValue at = object["at"];
     if (at.isString() && at.toString() == QLatin1String("end")) {
-      spec.at.reset();
+      definition.at.reset();
     } else if (IsWholeNumber(at)) {
-      ReadInt(at, path + ".at", spec.at);
+      ReadInt(at, path + ".at", definition.at);
     } else {
       return FieldMessageAt(path, field_msg::kBadAtText);
     }
   } else {
     return Quoted(path) + " に \"at\" がありません（位置か \"end\" を書いてください）。";
   }
-  for (auto [key, out] : {std::pair{"from", &spec.from}, std::pair{"to", &spec.to},
-                          std::pair{"width", &spec.width}}) {
+  for (auto [key, out] : {std::pair{"from", &definition.from}, std::pair{"to", &definition.to},
+                          std::pair{"width", &definition.width}}) {
     if (!object.contains(key)) continue;
     if (std::string error = ReadInt(object[key], path + "." + key, *out); !error.empty())
       return error;
   }
-  for (auto [key, out] : {std::pair{"start", &spec.start}, std::pair{"step", &spec.step}}) {
+  for (auto [key, out] : {std::pair{"start", &definition.start}, std::pair{"step", &definition.step}}) {
     if (!object.contains(key)) continue;
     if (std::string error = ReadInt64(object[key], path + "." + key, *out); !error.empty())
       return error;
@@ -162,23 +162,23 @@ std::string ReadField(const QJsonValue& value, const std::string& path, FieldUse
         object["order"].isString() ? ParseByteOrder(object["order"].toString().toStdString())
                                    : std::nullopt;
     if (!order) return FieldMessageAt(path, field_msg::kBadOrder);
-    spec.order = *order;
+    definition.order = *order;
   }
-  if (auto problem = CheckFieldSpec(spec, use)) return FieldMessageAt(path, *problem);
+  if (auto problem = CheckFieldDefinition(definition, use)) return FieldMessageAt(path, *problem);
   return "";
 }
 
 // Reads a list of fields at `path` ("fields", "expect.fields"); the refusal, or "".
 std::string ReadFields(const QJsonValue& value, const std::string& path, FieldUse use,
-                       std::vector<FieldSpec>& fields) {
+                       std::vector<FieldDefinition>& fields) {
   if (!value.isArray())
     return Quoted(path) + " はフィールドの配列 [{\"kind\": …}, …] で書いてください。";
   const QJsonArray array = value.toArray();
   for (qsizetype i = 0; i < array.size(); ++i) {
-    FieldSpec spec;
+    FieldDefinition definition;
     const std::string at = path + "[" + std::to_string(i) + "]";
-    if (std::string error = ReadField(array[i], at, use, spec); !error.empty()) return error;
-    fields.push_back(std::move(spec));
+    if (std::string error = ReadField(array[i], at, use, definition); !error.empty()) return error;
+    fields.push_back(std::move(definition));
   }
   return "";
 }
@@ -210,7 +210,7 @@ std::string ReadPayload(const QJsonValue& value, const std::string& folder, Test
 // Reads "expect" into `expect` and its fields into `fields`; the refusal's text, or "" when it was
 // read.
 std::string ReadExpect(const QJsonValue& value, Expectation& expect,
-                       std::vector<FieldSpec>& fields) {
+                       std::vector<FieldDefinition>& fields) {
   if (!value.isObject()) return "\"expect\" は {\"pattern\": \"…\"} の形で書いてください。";
   const QJsonObject object = value.toObject();
   if (const std::string unknown = UnknownKey(object, {"pattern", "from", "fields"}, "expect.");
@@ -240,15 +240,15 @@ std::string ReadExpect(const QJsonValue& value, Expectation& expect,
 }
 
 // One field as the file writes it, on one line: {"kind": "crc", "model": …, "at": "end", …}.
-std::string FieldText(const FieldSpec& spec) {
+std::string FieldText(const FieldDefinition& definition) {
   const auto string = [](std::string_view text) {
     return JsonText(
         QJsonValue(QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()))));
   };
-  std::string text = "{\"kind\": " + string(FieldKindName(spec.kind));
-  if (!spec.model.empty()) text += ", \"model\": " + string(spec.model);
-  if (spec.params) {
-    const CrcParams& p = *spec.params;
+  std::string text = "{\"kind\": " + string(FieldKindName(definition.kind));
+  if (!definition.model.empty()) text += ", \"model\": " + string(definition.model);
+  if (definition.params) {
+    const CrcParams& p = *definition.params;
     const auto hex = [&p](uint64_t value) {
       static constexpr char kDigits[] = "0123456789ABCDEF";
       std::string digits;
@@ -261,20 +261,20 @@ std::string FieldText(const FieldSpec& spec) {
             ", \"init\": " + hex(p.init) + ", \"refin\": " + flag(p.refin) +
             ", \"refout\": " + flag(p.refout) + ", \"xorout\": " + hex(p.xorout) + "}";
   }
-  text += ", \"at\": " + (spec.at ? std::to_string(*spec.at) : std::string("\"end\""));
-  for (auto [key, value] : {std::pair{"from", spec.from}, std::pair{"to", spec.to}}) {
+  text += ", \"at\": " + (definition.at ? std::to_string(*definition.at) : std::string("\"end\""));
+  for (auto [key, value] : {std::pair{"from", definition.from}, std::pair{"to", definition.to}}) {
     if (value) text += std::string(", \"") + key + "\": " + std::to_string(*value);
   }
-  if (spec.width) text += ", \"width\": " + std::to_string(*spec.width);
-  if (FieldSize(spec) > 1) text += ", \"order\": " + string(ByteOrderName(spec.order));
-  for (auto [key, value] : {std::pair{"start", spec.start}, std::pair{"step", spec.step}}) {
+  if (definition.width) text += ", \"width\": " + std::to_string(*definition.width);
+  if (FieldSize(definition) > 1) text += ", \"order\": " + string(ByteOrderName(definition.order));
+  for (auto [key, value] : {std::pair{"start", definition.start}, std::pair{"step", definition.step}}) {
     if (value) text += std::string(", \"") + key + "\": " + std::to_string(*value);
   }
   return text + "}";
 }
 
 // `key` and its list of fields, each on a line of its own, indented by `indent`.
-std::string FieldsText(const char* key, const std::vector<FieldSpec>& fields,
+std::string FieldsText(const char* key, const std::vector<FieldDefinition>& fields,
                        const std::string& indent) {
   std::string text = ",\n" + indent + "\"" + key + "\": [";
   for (size_t i = 0; i < fields.size(); ++i)
@@ -284,14 +284,14 @@ std::string FieldsText(const char* key, const std::vector<FieldSpec>& fields,
 
 }  // namespace
 
-std::string FieldsFitError(const std::vector<FieldSpec>& fields, std::size_t length) {
+std::string FieldsFitError(const std::vector<FieldDefinition>& fields, std::size_t length) {
   const FieldLayout layout = FieldWriter(fields).Layout(length);
   if (!layout.problem) return "";
   return FieldMessageAt("fields[" + std::to_string(layout.problem->field) + "]",
                         layout.problem->message);
 }
 
-FieldCheck AnswerFieldCheck(const std::vector<FieldSpec>& fields) {
+FieldCheck AnswerFieldCheck(const std::vector<FieldDefinition>& fields) {
   if (fields.empty()) return {};
   auto checker = std::make_shared<const FieldChecker>(fields);
   return [checker](std::span<const uint8_t> answer) { return checker->Check(answer).offsets; };
@@ -366,8 +366,8 @@ TestFileRead ReadTestFile(const std::string& path) {
 }
 
 std::string TestFileText(const std::vector<uint8_t>& payload, const Expectation* expect,
-                         const std::string& name, const std::vector<FieldSpec>& fields,
-                         const std::vector<FieldSpec>& expect_fields) {
+                         const std::string& name, const std::vector<FieldDefinition>& fields,
+                         const std::vector<FieldDefinition>& expect_fields) {
   const auto string = [](const std::string& text) {
     return JsonText(QJsonValue(QString::fromStdString(text)));
   };
@@ -394,8 +394,8 @@ std::string TestFileText(const std::vector<uint8_t>& payload, const Expectation*
 
 void WriteTestFile(const std::string& path, const std::vector<uint8_t>& payload,
                    const Expectation* expect, const std::string& name,
-                   const std::vector<FieldSpec>& fields,
-                   const std::vector<FieldSpec>& expect_fields) {
+                   const std::vector<FieldDefinition>& fields,
+                   const std::vector<FieldDefinition>& expect_fields) {
   ReplaceFileAtomically(path, TestFileText(payload, expect, name, fields, expect_fields));
 }
 

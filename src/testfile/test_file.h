@@ -21,7 +21,7 @@
 #include <string_view>
 #include <vector>
 
-#include "fields/field_spec.h"
+#include "fields/field_definition.h"
 #include "verification/expectation.h"
 
 namespace ostrel {
@@ -35,9 +35,9 @@ struct TestPayload {
 struct TestFile {
   std::string name;                    // "" when the file has none
   std::optional<TestPayload> payload;  // none: the file names no payload
-  std::vector<FieldSpec> fields;       // the payload's computed fields ("fields")
+  std::vector<FieldDefinition> fields;       // the payload's computed fields ("fields")
   std::optional<Expectation> expect;   // none: the file expects nothing
-  std::vector<FieldSpec> expect_fields;  // "expect.fields", also in expect->fields
+  std::vector<FieldDefinition> expect_fields;  // "expect.fields", also in expect->fields
 };
 
 struct TestFileRead {
@@ -56,24 +56,24 @@ TestFileRead ParseTestFile(std::string_view json, const std::string& folder);
 
 // Why `fields` (the payload's, "fields") cannot be written into `length` bytes, naming
 // the field's key: one falls outside them or grows them beyond 2048 bytes; "" when they fit.
-std::string FieldsFitError(const std::vector<FieldSpec>& fields, std::size_t length);
+std::string FieldsFitError(const std::vector<FieldDefinition>& fields, std::size_t length);
 
 // The check of computed fields in an answer, for Expectation::fields; none for no fields.
-// Every field must pass CheckFieldSpec(field, FieldUse::kCheck).
-FieldCheck AnswerFieldCheck(const std::vector<FieldSpec>& fields);
+// Every field must pass CheckFieldDefinition(field, FieldUse::kCheck).
+FieldCheck AnswerFieldCheck(const std::vector<FieldDefinition>& fields);
 
 // The text of a test file with `payload` as hex and, where given, the expectation
 // (pattern as written, "from", `expect_fields`), the payload's `fields` and the name;
 // two-space indents, one line per field, a line break at the end.
 std::string TestFileText(const std::vector<uint8_t>& payload, const Expectation* expect,
-                         const std::string& name = "", const std::vector<FieldSpec>& fields = {},
-                         const std::vector<FieldSpec>& expect_fields = {});
+                         const std::string& name = "", const std::vector<FieldDefinition>& fields = {},
+                         const std::vector<FieldDefinition>& expect_fields = {});
 
 // Writes that text to `path`, replacing the file whole (atomic_file.h); raises
 // RunTimeError when it cannot, the old file then as it was.
 void WriteTestFile(const std::string& path, const std::vector<uint8_t>& payload,
                    const Expectation* expect, const std::string& name = "",
-                   const std::vector<FieldSpec>& fields = {},
-                   const std::vector<FieldSpec>& expect_fields = {});
+                   const std::vector<FieldDefinition>& fields = {},
+                   const std::vector<FieldDefinition>& expect_fields = {});
 
 }  // namespace ostrel

@@ -147,7 +147,7 @@ bool TestMenu::SaveTestFile(const std::string& path) {
     const auto& expectation = session_->CurrentExpectation();
     try {
       WriteTestFile(path, payload, expectation ? &*expectation : nullptr, session_->TestName(),
-                    fields_, expectation ? expect_fields_ : std::vector<FieldSpec>{});
+                    fields_, expectation ? expect_fields_ : std::vector<FieldDefinition>{});
     } catch (const std::exception& error) {
       ShowMessage(&window_, std::string(kSaveFailed) + "\r\n" + path + "\r\n" + DescriptionOf(error),
                   MsgIcon::Critical);

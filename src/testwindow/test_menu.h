@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "fields/field_spec.h"
+#include "fields/field_definition.h"
 
 class QAction;
 class QMenu;
@@ -49,7 +49,7 @@ class TestMenu : public QObject {
 
   // Where an opened test file's computed fields go (the send path writes them into the
   // send grid before every transmission); an opened file without fields hands on none.
-  void SetSendFieldsSink(std::function<void(const std::vector<FieldSpec>&)> sink) {
+  void SetSendFieldsSink(std::function<void(const std::vector<FieldDefinition>&)> sink) {
     send_fields_sink_ = std::move(sink);
   }
 
@@ -76,10 +76,10 @@ class TestMenu : public QObject {
   QAction* Expectation_ = nullptr;
   TestWindow* frmTest_ = nullptr;
   QString last_folder_;
-  std::function<void(const std::vector<FieldSpec>&)> send_fields_sink_;
+  std::function<void(const std::vector<FieldDefinition>&)> send_fields_sink_;
   // The computed fields of the test file opened last, saved with it again.
-  std::vector<FieldSpec> fields_;
-  std::vector<FieldSpec> expect_fields_;
+  std::vector<FieldDefinition> fields_;
+  std::vector<FieldDefinition> expect_fields_;
 };
 
 }  // namespace ostrel

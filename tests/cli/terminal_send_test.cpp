@@ -330,7 +330,7 @@ TEST_F(TerminalSendTest, TestFileThatDoesNotOpenExitsTwoAndSendsNothing) {
 
 TEST_F(TerminalSendTest, CrcIsAppendedToEveryCycleOnceAndMustFit) {
   options_.hex_bytes = {0x01, 0x03, 0x00, 0x00, 0x00, 0x0A};
-  FieldSpec crc;
+  FieldDefinition crc;
   crc.model = "CRC-16/MODBUS";
   crc.at.reset();
   crc.order = ByteOrder::kLittle;

@@ -13,36 +13,36 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-FieldSpec Crc16Modbus(std::optional<int> at) {
-  FieldSpec spec;
-  spec.model = "CRC-16/MODBUS";
-  spec.at = at;
-  spec.order = ByteOrder::kLittle;
-  return spec;
+FieldDefinition Crc16Modbus(std::optional<int> at) {
+  FieldDefinition definition;
+  definition.model = "CRC-16/MODBUS";
+  definition.at = at;
+  definition.order = ByteOrder::kLittle;
+  return definition;
 }
 
-FieldSpec Counter(int width, ByteOrder order, int64_t start, int64_t step) {
-  FieldSpec spec;
-  spec.kind = FieldKind::kCounter;
-  spec.at = 0;
-  spec.width = width;
-  spec.order = order;
-  spec.start = start;
-  spec.step = step;
-  return spec;
+FieldDefinition Counter(int width, ByteOrder order, int64_t start, int64_t step) {
+  FieldDefinition definition;
+  definition.kind = FieldKind::kCounter;
+  definition.at = 0;
+  definition.width = width;
+  definition.order = order;
+  definition.start = start;
+  definition.step = step;
+  return definition;
 }
 
-FieldSpec Checksum(FieldKind kind, int at, std::optional<int> from = {},
+FieldDefinition Checksum(FieldKind kind, int at, std::optional<int> from = {},
                    std::optional<int> to = {}) {
-  FieldSpec spec;
-  spec.kind = kind;
-  spec.at = at;
-  spec.from = from;
-  spec.to = to;
-  return spec;
+  FieldDefinition definition;
+  definition.kind = kind;
+  definition.at = at;
+  definition.from = from;
+  definition.to = to;
+  return definition;
 }
 
-Bytes Written(const std::vector<FieldSpec>& fields, Bytes payload) {
+Bytes Written(const std::vector<FieldDefinition>& fields, Bytes payload) {
   FieldWriter writer(fields);
   const auto problem = writer.Write(payload);
   EXPECT_FALSE(problem) << problem->message;
@@ -79,10 +79,10 @@ TEST(FieldWriterTest, ModbusRequestGetsItsCrcAppendedLittleEndian) {
 }
 
 TEST(FieldWriterTest, FieldsAtNegativePositionsAndEndsFollowEachOtherInOrder) {
-  FieldSpec sum = Checksum(FieldKind::kSum16, -2, 0, -3);
-  FieldSpec xor8 = Checksum(FieldKind::kXor8, 0);
+  FieldDefinition sum = Checksum(FieldKind::kSum16, -2, 0, -3);
+  FieldDefinition xor8 = Checksum(FieldKind::kXor8, 0);
   xor8.at = std::nullopt;  // appended, over everything before it, the sum included
-  FieldSpec lrc = Checksum(FieldKind::kLrc8, 0, 1, 2);
+  FieldDefinition lrc = Checksum(FieldKind::kLrc8, 0, 1, 2);
   lrc.at = std::nullopt;
   const Bytes out = Written({sum, xor8, lrc}, Bytes{0x00, 0x80, 0x90, 0xEE, 0xEE});
   EXPECT_EQ(out, (Bytes{0x00, 0x80, 0x90, 0x01, 0x10, 0x01 ^ 0x10 ^ 0x80 ^ 0x90, 0xF0}));
@@ -131,11 +131,11 @@ TEST(FieldWriterTest, CountersWrapAtTheirWidthInBothOrdersAndRetransmissionsRepe
 
 TEST(FieldWriterTest, TimeComesFromTheClockOncePerCycle) {
   std::chrono::system_clock::time_point now{std::chrono::milliseconds(0x0123456789AB)};
-  FieldSpec seconds;
+  FieldDefinition seconds;
   seconds.kind = FieldKind::kTime;
   seconds.at = 0;
   seconds.width = 4;
-  FieldSpec millis = seconds;
+  FieldDefinition millis = seconds;
   millis.at = 4;
   millis.width = 8;
   millis.order = ByteOrder::kLittle;
@@ -199,31 +199,31 @@ TEST(FieldCheckerTest, AWrongCrcIsReportedAtItsOffsetsAndARightOneMatches) {
   EXPECT_THROW(FieldWriter({Counter(3, ByteOrder::kBig, 0, 1)}), std::invalid_argument);
 }
 
-TEST(FieldSpecTest, BadFieldsAreRefusedNamingTheKey) {
+TEST(FieldDefinitionTest, BadFieldsAreRefusedNamingTheKey) {
   struct Case {
     const char* what;
-    FieldSpec spec;
+    FieldDefinition definition;
     FieldUse use;
     const char* message;
   };
-  FieldSpec no_model = Crc16Modbus(0);
+  FieldDefinition no_model = Crc16Modbus(0);
   no_model.model.clear();
-  FieldSpec unknown = Crc16Modbus(0);
+  FieldDefinition unknown = Crc16Modbus(0);
   unknown.model = "CRC-16/NONE";
-  FieldSpec both = Crc16Modbus(0);
+  FieldDefinition both = Crc16Modbus(0);
   both.params = CrcParams{8, 7, 0, false, false, 0};
-  FieldSpec model_on_sum = Checksum(FieldKind::kSum8, 0);
+  FieldDefinition model_on_sum = Checksum(FieldKind::kSum8, 0);
   model_on_sum.model = "CRC-32";
-  FieldSpec wide_counter = Counter(3, ByteOrder::kBig, 0, 1);
-  FieldSpec no_width = Counter(1, ByteOrder::kBig, 0, 1);
+  FieldDefinition wide_counter = Counter(3, ByteOrder::kBig, 0, 1);
+  FieldDefinition no_width = Counter(1, ByteOrder::kBig, 0, 1);
   no_width.width.reset();
-  FieldSpec big_start = Counter(2, ByteOrder::kBig, 65536, 1);
-  FieldSpec big_step = Counter(1, ByteOrder::kBig, 0, -256);
-  FieldSpec counter_range = Counter(1, ByteOrder::kBig, 0, 1);
+  FieldDefinition big_start = Counter(2, ByteOrder::kBig, 65536, 1);
+  FieldDefinition big_step = Counter(1, ByteOrder::kBig, 0, -256);
+  FieldDefinition counter_range = Counter(1, ByteOrder::kBig, 0, 1);
   counter_range.to = 3;
-  FieldSpec time3 = Counter(4, ByteOrder::kBig, 0, 1);
+  FieldDefinition time3 = Counter(4, ByteOrder::kBig, 0, 1);
   time3.kind = FieldKind::kTime;
-  FieldSpec width_on_crc = Crc16Modbus(0);
+  FieldDefinition width_on_crc = Crc16Modbus(0);
   width_on_crc.width = 2;
   const Case cases[] = {
       {"no model", no_model, FieldUse::kWrite,
@@ -255,15 +255,15 @@ TEST(FieldSpecTest, BadFieldsAreRefusedNamingTheKey) {
        "width: counter と time にだけ指定できます。"},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(CheckFieldSpec(c.spec, c.use).value_or("(accepted)"), c.message) << c.what;
+    EXPECT_EQ(CheckFieldDefinition(c.definition, c.use).value_or("(accepted)"), c.message) << c.what;
   }
   time3.start.reset();
   time3.step.reset();
   time3.width = 2;
-  EXPECT_EQ(CheckFieldSpec(time3, FieldUse::kWrite).value_or("(accepted)"),
+  EXPECT_EQ(CheckFieldDefinition(time3, FieldUse::kWrite).value_or("(accepted)"),
             "width: time の幅は 4（1970 年からの秒）か 8（1970 年からのミリ秒）です。");
-  EXPECT_FALSE(CheckFieldSpec(Crc16Modbus(-2), FieldUse::kCheck));
-  EXPECT_FALSE(CheckFieldSpec(Counter(4, ByteOrder::kLittle, 0xFFFFFFFF, -1), FieldUse::kWrite));
+  EXPECT_FALSE(CheckFieldDefinition(Crc16Modbus(-2), FieldUse::kCheck));
+  EXPECT_FALSE(CheckFieldDefinition(Counter(4, ByteOrder::kLittle, 0xFFFFFFFF, -1), FieldUse::kWrite));
 }
 
 }  // namespace

@@ -63,8 +63,8 @@ class ScriptedPeer {
   std::function<Bytes(int)> script_;
 };
 
-FieldSpec Counter() {
-  FieldSpec counter;
+FieldDefinition Counter() {
+  FieldDefinition counter;
   counter.kind = FieldKind::kCounter;
   counter.at = 0;
   counter.width = 2;
@@ -72,8 +72,8 @@ FieldSpec Counter() {
   return counter;
 }
 
-FieldSpec ModbusCrc(std::optional<int> at) {
-  FieldSpec crc;
+FieldDefinition ModbusCrc(std::optional<int> at) {
+  FieldDefinition crc;
   crc.model = "CRC-16/MODBUS";
   crc.at = at;
   crc.order = ByteOrder::kLittle;

@@ -113,13 +113,13 @@ TEST_F(WorkingFoldersTest, FileNamedConfigIsLeftAlone) {
 }
 
 TEST_F(WorkingFoldersTest, UnwritableProgramFolderFailsWithoutATrace) {
-  const bool as_specified = test::RunUnprivileged(dir_.path(), [&] {
+  const bool as_expected = test::RunUnprivileged(dir_.path(), [&] {
     fs::permissions(dir_.path(), fs::perms::owner_read | fs::perms::owner_exec);
     const bool started = InitEnvironment(2);
     // The kind is stored before anything can fail; the log never started.
     return !started && intToolKind == 2 && strLogFile[2].empty();
   });
-  EXPECT_TRUE(as_specified);
+  EXPECT_TRUE(as_expected);
   EXPECT_TRUE(fs::is_empty(dir_.path()));
 }
 

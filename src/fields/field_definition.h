@@ -1,7 +1,7 @@
 #pragma once
 // A computed field as a test file describes it: what it holds, where it sits, which bytes
 // it covers and in which byte order it is written. Plain data; a reader fills it from the
-// file's keys and CheckFieldSpec says whether it can be used.
+// file's keys and CheckFieldDefinition says whether it can be used.
 //
 // Positions are byte offsets from 0. A negative `at`, `from` or `to` counts from the end of
 // the bytes present when the field is written or checked (-1: the last byte); for a field
@@ -30,7 +30,7 @@ enum class ByteOrder { kBig, kLittle };
 // request). Checked fields may not be "end", counter or time.
 enum class FieldUse { kWrite, kCheck };
 
-struct FieldSpec {
+struct FieldDefinition {
   FieldKind kind = FieldKind::kCrc;
   // For kCrc: a catalogue name or alias, or custom parameters; exactly one of them.
   std::string model;
@@ -50,16 +50,16 @@ struct FieldSpec {
   std::optional<int64_t> start;
   std::optional<int64_t> step;
 
-  friend bool operator==(const FieldSpec&, const FieldSpec&) = default;
+  friend bool operator==(const FieldDefinition&, const FieldDefinition&) = default;
 };
 
-// Why `spec` cannot be used for `use`, as one Japanese text that starts with the key
+// Why `definition` cannot be used for `use`, as one Japanese text that starts with the key
 // ("order: …", "model.poly: …"), or nothing when it can. Positions are checked against
 // the 2048-byte limit here; against a payload's length by the field writer.
-std::optional<std::string> CheckFieldSpec(const FieldSpec& spec, FieldUse use);
+std::optional<std::string> CheckFieldDefinition(const FieldDefinition& definition, FieldUse use);
 
-// The number of bytes the field writes (valid specs only).
-int FieldSize(const FieldSpec& spec);
+// The number of bytes the field writes (valid definitions only).
+int FieldSize(const FieldDefinition& definition);
 
 // The names a test file uses: "crc", "sum8", …, "time"; "big", "little". Parse returns
 // nothing for a text that is not a name (field_msg::kBadKind, kBadOrder say so).

@@ -1,4 +1,4 @@
-#include "field_spec.h"
+#include "field_definition.h"
 
 #include <array>
 #include <utility>
@@ -25,15 +25,15 @@ constexpr int kHighestPosition = static_cast<int>(kMaxFieldPayload) - 1;
 
 bool InPayload(int position) { return position >= kLowestPosition && position <= kHighestPosition; }
 
-std::optional<std::string> CheckCounter(const FieldSpec& spec) {
-  const int width = *spec.width;
+std::optional<std::string> CheckCounter(const FieldDefinition& definition) {
+  const int width = *definition.width;
   if (width != 1 && width != 2 && width != 4) return field_msg::kCounterWidth;
   const int64_t top = (int64_t{1} << (8 * width)) - 1;
   const std::string top_text = std::to_string(top);
-  if (spec.start && (*spec.start < 0 || *spec.start > top)) {
+  if (definition.start && (*definition.start < 0 || *definition.start > top)) {
     return FillMessage(field_msg::kStartRange, {top_text});
   }
-  if (spec.step && (*spec.step < -top || *spec.step > top)) {
+  if (definition.step && (*definition.step < -top || *definition.step > top)) {
     return FillMessage(field_msg::kStepRange, {top_text, top_text});
   }
   return std::nullopt;
@@ -41,52 +41,52 @@ std::optional<std::string> CheckCounter(const FieldSpec& spec) {
 
 }  // namespace
 
-std::optional<std::string> CheckFieldSpec(const FieldSpec& spec, FieldUse use) {
-  const bool is_counter = spec.kind == FieldKind::kCounter;
-  const bool stamps = is_counter || spec.kind == FieldKind::kTime;
-  const std::string kind_name(FieldKindName(spec.kind));
+std::optional<std::string> CheckFieldDefinition(const FieldDefinition& definition, FieldUse use) {
+  const bool is_counter = definition.kind == FieldKind::kCounter;
+  const bool stamps = is_counter || definition.kind == FieldKind::kTime;
+  const std::string kind_name(FieldKindName(definition.kind));
 
   if (use == FieldUse::kCheck && stamps) return FillMessage(field_msg::kNotInAnswer, {kind_name});
-  if (spec.kind == FieldKind::kCrc) {
-    if (spec.model.empty() && !spec.params) return field_msg::kNoModel;
-    if (!spec.model.empty() && spec.params) return field_msg::kModelAndParams;
-    if (spec.params) {
-      if (auto problem = CheckCrcParams(*spec.params)) return problem;
-    } else if (!FindCrcModel(spec.model)) {
-      return FillMessage(field_msg::kUnknownModel, {spec.model});
+  if (definition.kind == FieldKind::kCrc) {
+    if (definition.model.empty() && !definition.params) return field_msg::kNoModel;
+    if (!definition.model.empty() && definition.params) return field_msg::kModelAndParams;
+    if (definition.params) {
+      if (auto problem = CheckCrcParams(*definition.params)) return problem;
+    } else if (!FindCrcModel(definition.model)) {
+      return FillMessage(field_msg::kUnknownModel, {definition.model});
     }
-  } else if (!spec.model.empty() || spec.params) {
+  } else if (!definition.model.empty() || definition.params) {
     return field_msg::kOnlyForCrc;
   }
 
-  if (!spec.at) {
+  if (!definition.at) {
     if (use == FieldUse::kCheck) return field_msg::kEndInAnswer;
-  } else if (!InPayload(*spec.at)) {
+  } else if (!InPayload(*definition.at)) {
     return field_msg::kAtRange;
   }
-  for (const auto& [key, value] : {std::pair{"from", spec.from}, std::pair{"to", spec.to}}) {
+  for (const auto& [key, value] : {std::pair{"from", definition.from}, std::pair{"to", definition.to}}) {
     if (!value) continue;
     if (stamps) return FillMessage(field_msg::kRangeNotForKind, {key});
     if (!InPayload(*value)) return FillMessage(field_msg::kRangeLimits, {key});
   }
 
-  if (!stamps && spec.width) return field_msg::kWidthNotForKind;
-  if (stamps && !spec.width) return FillMessage(field_msg::kNoWidth, {kind_name});
+  if (!stamps && definition.width) return field_msg::kWidthNotForKind;
+  if (stamps && !definition.width) return FillMessage(field_msg::kNoWidth, {kind_name});
   if (!is_counter) {
-    if (spec.start) return FillMessage(field_msg::kCounterOnly, {"start"});
-    if (spec.step) return FillMessage(field_msg::kCounterOnly, {"step"});
+    if (definition.start) return FillMessage(field_msg::kCounterOnly, {"start"});
+    if (definition.step) return FillMessage(field_msg::kCounterOnly, {"step"});
   }
-  if (is_counter) return CheckCounter(spec);
-  if (spec.kind == FieldKind::kTime && *spec.width != 4 && *spec.width != 8) {
+  if (is_counter) return CheckCounter(definition);
+  if (definition.kind == FieldKind::kTime && *definition.width != 4 && *definition.width != 8) {
     return field_msg::kTimeWidth;
   }
   return std::nullopt;
 }
 
-int FieldSize(const FieldSpec& spec) {
-  switch (spec.kind) {
+int FieldSize(const FieldDefinition& definition) {
+  switch (definition.kind) {
     case FieldKind::kCrc:
-      return CrcBytes(spec.params ? spec.params->width : FindCrcModel(spec.model)->params.width);
+      return CrcBytes(definition.params ? definition.params->width : FindCrcModel(definition.model)->params.width);
     case FieldKind::kSum8:
     case FieldKind::kXor8:
     case FieldKind::kLrc8:
@@ -96,7 +96,7 @@ int FieldSize(const FieldSpec& spec) {
       return 2;
     case FieldKind::kCounter:
     case FieldKind::kTime:
-      return *spec.width;
+      return *definition.width;
   }
   return 0;
 }
