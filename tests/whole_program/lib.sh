@@ -46,8 +46,10 @@ cleanup() {
 trap cleanup EXIT
 
 # Starts Xvfb on a display it picks itself and exports DISPLAY for Qt's xcb platform.
+# -noreset: by default the server resets when its last client leaves, and a program started
+# in that moment (right after the previous one was killed) cannot connect to the display.
 start_xvfb() {
-  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$work/display" >"$work/xvfb.log" 2>&1 &
   xvfb_pid=$!
   pids+=("$xvfb_pid")
   for _ in $(seq 300); do [ -s "$work/display" ] && break; sleep 0.1; done
