@@ -43,6 +43,10 @@ class Parser {
     Add({"json"}, "サイクルごとと集計を JSON で出力する");
     Add({"q", "quiet"}, "集計だけを出力する");
     Add({"answer-out"}, "最後の応答データをこのファイルに書き出す", "file");
+    Add({"pcap"},
+        "送受信した全データグラムをこの pcapng ファイルに記録する（Wireshark で開ける。"
+        "サイクル・送信回数・往復時間・判定を注記に付ける）",
+        "file");
     Add({"test"},
         "試験ファイル（送信データと期待応答。--data・--hex・--expect・--expect-from "
         "はその部分を置き換える）",
@@ -144,6 +148,10 @@ class Parser {
     if (IsSet("answer-out")) {
       o.answer_out = Value("answer-out");
       if (o.answer_out.empty()) return Error("--answer-out: ファイル名がありません。");
+    }
+    if (IsSet("pcap")) {
+      o.pcap = Value("pcap");
+      if (o.pcap.empty()) return Error("--pcap: ファイル名がありません。");
     }
     if (IsSet("crc") && !Crc(o.fields)) return failure_;
     result.action = CommandLine::Action::kRun;

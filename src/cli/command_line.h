@@ -46,6 +46,7 @@ struct SendOptions {
   bool json = false;       // one JSON object per cycle and one for the summary
   bool quiet = false;      // the summary only
   std::string answer_out;  // where the last answer's bytes go; empty: nowhere
+  std::string pcap;        // the capture file of every datagram; empty: none
 };
 
 struct CommandLine {

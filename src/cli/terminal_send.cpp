@@ -9,6 +9,7 @@
 #include <csignal>
 #include <utility>
 
+#include "capture/capture_control.h"
 #include "common/atomic_file.h"
 #include "common/run_time_error.h"
 #include "common/tool_kind.h"
@@ -222,6 +223,23 @@ int TerminalSend::RunCycles(const std::vector<uint8_t>& payload) {
   ObserverFanOut watchers;
   watchers.Add(&recorder);
   watchers.Add(&judge);
+  // The capture comes last: its answers' notes carry the verdict the judge will give.
+  CaptureControl capture(watchers, [this] { return int{settings_.intCommonSendRetry}; });
+  if (!options_.pcap.empty()) {
+    capture.SetAnswerNote(
+        [this](const AnswerReport& answer) { return AnswerVerdictLine(expectation_, answer); });
+    try {
+      capture.Start(options_.pcap);
+    } catch (const std::exception& error) {
+      err_ << "ostrel-send: --pcap " << options_.pcap << ": " << DescriptionOf(error) << std::endl;
+      return kExitUsage;
+    }
+    capture.SetChangeListener([this, &capture] {
+      if (capture.FailureText().empty()) return;
+      err_ << "ostrel-send: --pcap " << options_.pcap << ": " << capture.FailureText()
+           << "（キャプチャを止めました。送信は続けます）" << std::endl;
+    });
+  }
   SendCycle cycle(settings_, wscSend, tmrSend_, tmrRcvAns_, view, ping_);
   cycle.SetObserver(&watchers);
   connect(&tmrRcvAns_, &Timer::Tick, &cycle, &SendCycle::tmrRcvAns_Timer);
@@ -280,7 +298,10 @@ int TerminalSend::RunCycles(const std::vector<uint8_t>& payload) {
   summary.interrupted = stop_requests_ > 0;
   summary.lost_log_lines = static_cast<int64_t>(LostLogLines() - lost_log_lines_before_);
 
+  capture.Stop();
   int status = ExitStatus(summary);
+  // A capture that lost datagrams is no success, though every cycle ran.
+  if (!capture.FailureText().empty()) status = kExitRunTimeError;
   if (!options_.answer_out.empty()) {
     if (const auto& answer = view.LastAnswer()) {
       try {

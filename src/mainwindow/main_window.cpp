@@ -30,7 +30,10 @@
 #include "transmission/ping_check.h"
 #include "transmission/socket_control.h"
 #include "statistics/statistics.h"
+#include "capturemenu/capture_menu.h"
 #include "testwindow/test_menu.h"
+#include "testwindow/test_session.h"
+#include "verification/answer_judge.h"
 #include "testwindow/test_session.h"
 #include "ui/ui_support.h"
 
@@ -81,6 +84,7 @@ MainWindow::~MainWindow() {
   cycle_->SetObserver(nullptr);
   cycle_->SetPayloadFiller(nullptr);
   delete frmStatistics_;
+  captureMenu_.reset();
   testMenu_.reset();
 }
 
@@ -99,6 +103,23 @@ void MainWindow::EnableTests() {
   testMenu_ = std::make_unique<TestMenu>(*menuBar(), *fgrdSendData_, *fgrdRecvData_, observers_, *this);
   testMenu_->SetSendFieldsSink([this](const std::vector<FieldDefinition>& fields) { SetSendFields(fields); });
   CountVerdicts();
+}
+
+void MainWindow::EnableCapture() {
+  if (captureMenu_) return;
+  EnableTests();
+  captureMenu_ = std::make_unique<CaptureMenu>(*testMenu_->menu(), observers_, *this,
+                                               [this] { return int{settings_.intCommonSendRetry}; });
+  captureMenu_->control().SetAnswerNote([this](const AnswerReport& answer) {
+    return AnswerVerdictLine(testMenu_->session().CurrentExpectation(), answer);
+  });
+  captureMenu_->SetTitleListener([this](const QString& suffix) { SetTitleSuffix(suffix); });
+}
+
+void MainWindow::SetTitleSuffix(const QString& suffix) {
+  titleSuffix_ = suffix;
+  setWindowTitle(QStringLiteral("Ostrel") + suffix);
+  testMenu_->SetTitleSuffix(suffix);
 }
 
 void MainWindow::CountVerdicts() {
@@ -281,7 +302,7 @@ void MainWindow::EnsureLoaded() {
 
 void MainWindow::Form_Load() {
   RunHandled("Form_Load", [&] {
-    setWindowTitle(QStringLiteral("Ostrel"));
+    setWindowTitle(QStringLiteral("Ostrel") + titleSuffix_);
     LabelGridHeaders(*fgrdSendData_);
     LabelGridHeaders(*fgrdRecvData_);
     tmrNowDateTime_->SetEnabled(true);

@@ -39,6 +39,7 @@ namespace ostrel {
 class FlexGrid;
 class LedShape;
 class ByteEditorDialog;
+class CaptureMenu;
 class InputFileSelection;
 class PingCheck;
 class SendFields;
@@ -68,6 +69,11 @@ class MainWindow : public QMainWindow, private ReadSettingHost, private SendCycl
   // cycles while an expected answer is set; the verdicts count in the statistics too.
   // The program's start-up calls it once; later calls do nothing.
   void EnableTests();
+  // Adds "キャプチャ開始…" and "キャプチャ停止" to the menu "試験" (made first where it is
+  // missing): every datagram sent and received goes into a capture file while a capture
+  // runs, and the titles say so. The program's start-up calls it once; later calls do
+  // nothing.
+  void EnableCapture();
   // The computed fields written into the send grid before every transmission from now on
   // (a test file's "fields"); none: the grid is sent as it is, as without a test file.
   void SetSendFields(const std::vector<FieldDefinition>& fields);
@@ -98,6 +104,7 @@ class MainWindow : public QMainWindow, private ReadSettingHost, private SendCycl
   TransmissionStatistics* transmissionStatistics() const { return statistics_.get(); }
   StatisticsWindow* frmStatistics() const { return frmStatistics_; }  // made when first opened
   TestMenu* testMenu() const { return testMenu_.get(); }  // null until EnableTests
+  CaptureMenu* captureMenu() const { return captureMenu_.get(); }  // null until EnableCapture
   SocketControl* wscSend() const { return wscSend_; }
   Timer* tmrNowDateTime() const { return tmrNowDateTime_; }
   Timer* tmrSend() const { return tmrSend_; }
@@ -145,6 +152,7 @@ class MainWindow : public QMainWindow, private ReadSettingHost, private SendCycl
   void Statistics_Click();
   // Lets the statistics count the verdicts, once both exist.
   void CountVerdicts();
+  void SetTitleSuffix(const QString& suffix);
   // Asks the exit question; true when the operator answered OK.
   bool ConfirmExit();
   void EndProgram();
@@ -194,6 +202,9 @@ class MainWindow : public QMainWindow, private ReadSettingHost, private SendCycl
   StatisticsWindow* frmStatistics_ = nullptr;
   // Expected answers; after the statistics, which its verdicts are counted in.
   std::unique_ptr<TestMenu> testMenu_;
+  // Capture files; after the test menu, whose expectation gives its answers' verdicts.
+  std::unique_ptr<CaptureMenu> captureMenu_;
+  QString titleSuffix_;  // what follows "Ostrel" in the title
   // The receive side shows at most once per frame each; in between only the newest values
   // are kept.
   std::vector<uint8_t> recvAnswer_;

@@ -56,6 +56,7 @@ Startup Main(std::function<void()> end_program) {
     s.main_window = std::make_unique<MainWindow>();
     s.main_window->EnableStatistics();
     s.main_window->EnableTests();
+    s.main_window->EnableCapture();
     QObject::connect(s.main_window.get(), &MainWindow::ExitConfirmed, s.main_window.get(),
                      end_program);
     s.main_window->ReadSetting(strSettingFile[Kiv_UdpSnd]);

@@ -60,8 +60,16 @@ TestMenu::~TestMenu() {
 }
 
 void TestMenu::OpenTestWindow() {
-  if (!frmTest_) frmTest_ = new TestWindow(*session_, &window_);
+  if (!frmTest_) {
+    frmTest_ = new TestWindow(*session_, &window_);
+    if (!title_suffix_.isEmpty()) frmTest_->SetTitleSuffix(title_suffix_);
+  }
   frmTest_->Open();
+}
+
+void TestMenu::SetTitleSuffix(const QString& suffix) {
+  title_suffix_ = suffix;
+  if (frmTest_) frmTest_->SetTitleSuffix(suffix);
 }
 
 void TestMenu::OpenTest_Click() {

@@ -46,6 +46,8 @@ class TestMenu : public QObject {
   bool SaveTestFile(const std::string& path);
   // Opens the test window, or raises it.
   void OpenTestWindow();
+  // What follows the test window's title, now and when it is made.
+  void SetTitleSuffix(const QString& suffix);
 
   // Where an opened test file's computed fields go (the send path writes them into the
   // send grid before every transmission); an opened file without fields hands on none.
@@ -76,6 +78,7 @@ class TestMenu : public QObject {
   QAction* Expectation_ = nullptr;
   TestWindow* frmTest_ = nullptr;
   QString last_folder_;
+  QString title_suffix_;
   std::function<void(const std::vector<FieldDefinition>&)> send_fields_sink_;
   // The computed fields of the test file opened last, saved with it again.
   std::vector<FieldDefinition> fields_;

@@ -53,7 +53,7 @@ int RuleIndex(SenderRule rule) {
 
 TestWindow::TestWindow(TestSession& session, QWidget* parent)
     : QWidget(parent, Qt::Window), session_(session) {
-  setWindowTitle(Q("期待応答"));
+  SetTitleSuffix({});
   setFont(ProportionalFont(9));
   setFixedSize(Px(kClientWidth), Px(kClientHeight));
   BuildControls();
@@ -62,6 +62,8 @@ TestWindow::TestWindow(TestSession& session, QWidget* parent)
 }
 
 TestWindow::~TestWindow() { session_.SetChangeListener({}); }
+
+void TestWindow::SetTitleSuffix(const QString& suffix) { setWindowTitle(Q("期待応答") + suffix); }
 
 void TestWindow::BuildControls() {
   const QFont font = ProportionalFont(9);

@@ -33,6 +33,8 @@ class TestWindow : public QWidget {
   void Open();
   // Shows the session's state (the session calls it after every change).
   void Refresh();
+  // The title "期待応答" followed by `suffix` (what runs beside, such as a capture).
+  void SetTitleSuffix(const QString& suffix);
 
   // Controls, for the tests.
   QLabel* lblTestFileData() const { return lblTestFileData_; }

@@ -38,6 +38,12 @@ class ObserverFanOut final : public SendCycleObserver {
   void Answered(const AnswerReport& answer) override {
     Each([&](SendCycleObserver& o) { o.Answered(answer); });
   }
+  void Sent(const DatagramReport& datagram) override {
+    Each([&](SendCycleObserver& o) { o.Sent(datagram); });
+  }
+  void Received(const DatagramReport& datagram, bool answer) override {
+    Each([&](SendCycleObserver& o) { o.Received(datagram, answer); });
+  }
   void CycleEnded(CycleOutcome outcome) override {
     Each([&](SendCycleObserver& o) { o.CycleEnded(outcome); });
   }

@@ -207,7 +207,11 @@ void SendCycle::StepSend() {
   view_.SetSendLed(kLedGreen);
   view_.SetLastSentDateTime(NowDateTimeText());
   Log(std::to_string(bytSendData.size()) + "バイトのデータを送信しました。");
-  if (observer_) observer_->Transmitted(bytSendData.size(), sent, attempts_);
+  if (observer_) {
+    observer_->Transmitted(bytSendData.size(), sent, attempts_);
+    observer_->Sent({bytSendData, wscSend_.RemoteAddress(),
+                     static_cast<uint16_t>(wscSend_.RemotePort()), wscSend_.BoundPort(), sent});
+  }
   intAnsTickCount = 0;
   intStep_ = Step::kWait;
   tmrRcvAns_.SetEnabled(true);
@@ -342,7 +346,12 @@ void SendCycle::wscSend_DataArrival(int32_t bytesTotal) {
   if (bytesTotal < 1) {
     Log("通信エラーが発生しました。");
     // An empty datagram answers nothing: the wait goes on.
-    if (observer_) observer_->Arrived(0, wscSend_.ArrivalTime(), false);
+    if (observer_) {
+      observer_->Arrived(0, wscSend_.ArrivalTime(), false);
+      observer_->Received({{}, wscSend_.SenderAddress(), wscSend_.SenderPort(),
+                           wscSend_.BoundPort(), wscSend_.ArrivalTime()},
+                          false);
+    }
     return;
   }
   blnAnswerReceived = true;
@@ -361,6 +370,11 @@ void SendCycle::wscSend_DataArrival(int32_t bytesTotal) {
       observer_->Answered({data, wscSend_.SenderAddress(), wscSend_.SenderPort(),
                            wscSend_.RemoteAddress(), static_cast<uint16_t>(wscSend_.RemotePort()),
                            wscSend_.ArrivalTime()});
+    }
+    if (observer_) {
+      observer_->Received({data, wscSend_.SenderAddress(), wscSend_.SenderPort(),
+                           wscSend_.BoundPort(), wscSend_.ArrivalTime()},
+                          answer);
     }
     view_.SetRecvLed(kLedGreen);
     view_.SetLastRecvDateTime(NowDateTimeText());

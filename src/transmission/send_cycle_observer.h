@@ -32,6 +32,18 @@ struct AnswerReport {
   std::chrono::steady_clock::time_point arrival{};
 };
 
+// A datagram whole, as it went out or came in, for watchers that keep the traffic itself:
+// the far end (IPv4 address in host byte order, port), the socket's own port as bound (the
+// kernel's choice where port 0 was asked for) and the time the cycle reports for it.
+// `bytes` is valid during the report only.
+struct DatagramReport {
+  std::span<const uint8_t> bytes;
+  uint32_t remote_address = 0;
+  uint16_t remote_port = 0;
+  uint16_t local_port = 0;
+  std::chrono::steady_clock::time_point time{};
+};
+
 class SendCycleObserver {
  public:
   using TimePoint = std::chrono::steady_clock::time_point;
@@ -62,6 +74,13 @@ class SendCycleObserver {
   }
   // The datagram Arrived just reported with `answer` true, whole: the cycle's answer.
   virtual void Answered(const AnswerReport& answer) { (void)answer; }
+  // The datagram Transmitted just reported, whole; its time is Transmitted's `sent`.
+  virtual void Sent(const DatagramReport& datagram) { (void)datagram; }
+  // Every datagram Arrived reported, whole (after Answered where it is the answer); its
+  // time is Arrived's `arrival`.
+  virtual void Received(const DatagramReport& datagram, bool answer) {
+    (void)datagram, (void)answer;
+  }
   // The cycle has ended.
   virtual void CycleEnded(CycleOutcome outcome) { (void)outcome; }
 };

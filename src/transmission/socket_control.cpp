@@ -170,6 +170,11 @@ void SocketControl::Bind() {
   }
   fd_ = fd;
   bound_at_ = std::chrono::steady_clock::now();
+  sockaddr_in bound{};
+  socklen_t length = sizeof bound;
+  bound_port_ = getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &length) == 0
+                    ? ntohs(bound.sin_port)
+                    : static_cast<uint16_t>(local_port_);
   notifier_ = new QSocketNotifier(fd_, QSocketNotifier::Read, this);
   connect(notifier_, &QSocketNotifier::activated, this, &SocketControl::OnReadyRead);
 }

@@ -60,6 +60,10 @@ class SocketControl : public QObject {
   // time where it gives one, else the time it was read.
   std::chrono::steady_clock::time_point ArrivalTime() const { return arrival_time_; }
 
+  // The port the socket is bound to (the kernel's choice where LocalPort was 0); 0 while
+  // not bound.
+  uint16_t BoundPort() const { return fd_ >= 0 ? bound_port_ : 0; }
+
   // True while bound.
   bool IsBound() const;
 
@@ -101,6 +105,7 @@ class SocketControl : public QObject {
   // Watches fd_ for datagrams; switched off while a batch is taken.
   QSocketNotifier* notifier_ = nullptr;
   std::chrono::steady_clock::time_point bound_at_{};
+  uint16_t bound_port_ = 0;
   int32_t local_port_ = 0;
   std::string remote_host_;
   int32_t remote_port_ = 0;

@@ -47,6 +47,14 @@ void CycleJudge::CycleStarted() {
 
 void CycleJudge::Transmitted(std::size_t, TimePoint, int attempt) { transmissions_ = attempt; }
 
+std::string AnswerVerdictLine(const std::optional<Expectation>& expectation,
+                              const AnswerReport& answer) {
+  if (!expectation) return "";
+  return VerdictLogLine(JudgeAnswer(*expectation, answer.bytes,
+                                    {answer.sender_address, answer.sender_port},
+                                    {answer.destination_address, answer.destination_port}));
+}
+
 void CycleJudge::Answered(const AnswerReport& answer) {
   answered_ = true;
   answer_.assign(answer.bytes.begin(), answer.bytes.end());

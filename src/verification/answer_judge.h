@@ -11,6 +11,7 @@
 #include <functional>
 #include <optional>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "expectation.h"
@@ -31,6 +32,11 @@ std::vector<std::size_t> DifferingOffsets(const Expectation& expectation,
 // field check together (ascending, at most kReportedOffsets); else kMatch.
 Judgement JudgeAnswer(const Expectation& expectation, std::span<const uint8_t> answer,
                       const Endpoint& sender, const Endpoint& destination);
+
+// The verdict's log line ("判定:一致", …) of a cycle's `answer` under `expectation`; ""
+// when there is no expectation.
+std::string AnswerVerdictLine(const std::optional<Expectation>& expectation,
+                              const AnswerReport& answer);
 
 // The verdict of a cycle that took no answer: kNotSent when nothing went out (no reply to
 // the reachability check, or a run-time error before the first transmission), kNoAnswer
