@@ -12,7 +12,9 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QUdpSocket>
+#include <filesystem>
 
+#include "capturemenu/capture_menu.h"
 #include "common/tool_kind.h"
 #include "logging/operation_log.h"
 #include "mainwindow/main_window.h"
@@ -174,6 +176,44 @@ TEST_F(TestMenuTest, ATestFileThatDoesNotOpenLeavesGridAndExpectationAsTheyWere)
   ASSERT_TRUE(menu().OpenTestFile(dir_ / "saved.json"));
   EXPECT_EQ(GridRow(*window_.fgrdSendData(), 1)[0], "05");
   EXPECT_EQ(menu().session().CurrentExpectation()->pattern.Text(), "05");
+}
+
+// The capture items at the end of "試験": the titles say while a capture runs, and a file
+// that cannot be made is shown and logged, with no capture.
+TEST_F(TestMenuTest, CaptureItemsStartAndStopACaptureThatTheTitlesShow) {
+  window_.EnableCapture();
+  window_.EnableCapture();
+  CaptureMenu& capture = *window_.captureMenu();
+  const auto items = menu().menu()->actions();
+  ASSERT_EQ(items.size(), 7);  // with two separators
+  EXPECT_EQ(items[5], capture.CaptureStart());
+  EXPECT_EQ(capture.CaptureStart()->text(), "キャプチャ開始…");
+  EXPECT_EQ(items[6], capture.CaptureStop());
+  EXPECT_EQ(capture.CaptureStop()->text(), "キャプチャ停止");
+  EXPECT_FALSE(capture.CaptureStop()->isEnabled());
+
+  menu().OpenTestWindow();
+  ASSERT_TRUE(capture.StartCapture(dir_ / "session.pcapng"));
+  EXPECT_TRUE(capture.CaptureStop()->isEnabled());
+  EXPECT_EQ(window_.windowTitle(), "Ostrel — キャプチャ中: session.pcapng");
+  EXPECT_EQ(menu().frmTest()->windowTitle(), "期待応答 — キャプチャ中: session.pcapng");
+  capture.StopCapture();
+  EXPECT_FALSE(capture.CaptureStop()->isEnabled());
+  EXPECT_EQ(window_.windowTitle(), "Ostrel");
+  EXPECT_EQ(menu().frmTest()->windowTitle(), "期待応答");
+  EXPECT_TRUE(std::filesystem::exists(dir_ / "session.pcapng"));
+  EXPECT_TRUE(Log().empty());
+  EXPECT_TRUE(boxes_.shown.empty());
+
+  std::filesystem::create_symlink(dir_ / "elsewhere", dir_ / "link.pcapng");
+  EXPECT_FALSE(capture.StartCapture(dir_ / "link.pcapng"));
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "elsewhere"));
+  ASSERT_EQ(boxes_.shown.size(), 1u);
+  EXPECT_EQ(boxes_.shown[0].icon, MsgIcon::Critical);
+  ASSERT_EQ(Log().size(), 1u);
+  EXPECT_NE(Log()[0].find("(CaptureStart_Click)"), std::string::npos) << Log()[0];
+  EXPECT_FALSE(capture.CaptureStop()->isEnabled());
+  EXPECT_EQ(window_.windowTitle(), "Ostrel");
 }
 
 // A device on 127.0.0.1 that answers each datagram with `answer`.
