@@ -7,6 +7,9 @@
 // shows as "unexplained". Also the handler's cost per datagram and the longest stall of a
 // 20 ms timer during the flood (how live the window stays).
 //
+// With OSTREL_BENCH_CAPTURE=1 a capture runs on the cycle's observers as well, into a
+// file in /tmp made afresh per rate; its inbound packets are counted against the lines.
+//
 // Usage: arrival_flood_bench [max datagrams per rate]   (default 20000)
 
 #include <sys/prctl.h>
@@ -14,10 +17,13 @@
 #include <QApplication>
 #include <QEventLoop>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
+#include "capture/capture_control.h"
 #include "common/cp932.h"
+#include "transmission/observer_fan_out.h"
 #include "cycle_bench_support.h"
 
 using namespace ostrel;
@@ -95,11 +101,33 @@ class Sender {
   std::thread thread_;
 };
 
+// The inbound packets of a pcapng file: enhanced packet blocks with the flag "inbound".
+long long InboundPackets(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  long long count = 0;
+  for (size_t at = 0; at + 12 <= bytes.size();) {
+    uint32_t type = 0, length = 0;
+    std::memcpy(&type, bytes.data() + at, 4);
+    std::memcpy(&length, bytes.data() + at + 4, 4);
+    if (length < 12 || at + length > bytes.size()) break;
+    // The flags option (2) of an inbound packet: code 2, length 4, value 1.
+    const std::string block = bytes.substr(at, length);
+    if (type == 6 && block.find(std::string("\x02\x00\x04\x00\x01\x00\x00\x00", 8)) !=
+                         std::string::npos) {
+      ++count;
+    }
+    at += length;
+  }
+  return count;
+}
+
 struct RateResult {
   double target = 0;
   double achieved = 0;
   int sent = 0;
   long long lines = 0;
+  long long captured = -1;  // inbound packets in the capture file; -1 without one
   long long drops = 0;
   double handled_per_second = 0;  // lines over the time from first to last arrival
   double longest_stall_ms = 0;
@@ -120,6 +148,11 @@ int main(int argc, char** argv) {
   SendCycle& cycle = rig.cycle;
   SocketControl& socket = rig.socket;
   const MainSettings& settings = rig.settings;
+  ObserverFanOut observers;
+  cycle.SetObserver(&observers);
+  CaptureControl capture(observers, [] { return 1; });
+  const bool capturing = qEnvironmentVariableIntValue("OSTREL_BENCH_CAPTURE") == 1;
+  const std::string capture_file = std::filesystem::path(log.LogFile()).parent_path() / "flood.pcapng";
 
   // The handler, timed per datagram.
   std::vector<double> costs_us;
@@ -162,6 +195,7 @@ int main(int argc, char** argv) {
     const int count =
         rate > 0 ? std::clamp(static_cast<int>(rate * 1.5), 2000, max_count) : max_count;
     std::filesystem::remove(log.LogFile());
+    if (capturing) capture.Start(capture_file);
     handled = 0;
     const size_t costs_before = costs_us.size();
     const long long drops_before = SocketDrops(port);
@@ -193,6 +227,10 @@ int main(int argc, char** argv) {
       result.achieved = sender.achieved_rate();
       result.sent = count;
       result.lines = CountInFile(log.LogFile(), line_text);
+      if (capturing) {
+        capture.Stop();
+        result.captured = InboundPackets(capture_file);
+      }
       result.drops = SocketDrops(port) - drops_before;
       const double span = MicrosecondsBetween(first_arrival, last_arrival) / 1e6;
       result.handled_per_second = span > 0 ? static_cast<double>(handled) / span : 0;
@@ -205,15 +243,15 @@ int main(int argc, char** argv) {
 
   std::printf(
       "arrival flood: %zu-byte datagrams at the bound local port, "
-      "each logged and shown in a FlexGrid; receive buffer %d bytes\n",
-      kDatagramSize, receive_buffer);
-  std::printf("  %8s %9s %6s %6s %6s %11s %10s %9s %12s\n", "rate/s", "sent at/s", "sent", "lines",
-              "kdrop", "unexplained", "handled/s", "cost us", "20ms stall");
+      "each logged and shown in a FlexGrid%s; receive buffer %d bytes\n",
+      kDatagramSize, capturing ? " and captured" : "", receive_buffer);
+  std::printf("  %8s %9s %6s %6s %8s %6s %11s %10s %9s %12s\n", "rate/s", "sent at/s", "sent",
+              "lines", "captured", "kdrop", "unexplained", "handled/s", "cost us", "20ms stall");
   double best_clean = 0;
   bool any_unexplained = false;
   for (const RateResult& r : results) {
     const long long unexplained = r.sent - r.lines - r.drops;
-    if (unexplained != 0) any_unexplained = true;
+    if (unexplained != 0 || (r.captured >= 0 && r.captured != r.lines)) any_unexplained = true;
     if (r.lines == r.sent && r.target > 0) best_clean = std::max(best_clean, r.achieved);
     char target[16];
     if (r.target > 0) {
@@ -221,12 +259,15 @@ int main(int argc, char** argv) {
     } else {
       std::snprintf(target, sizeof target, "max");
     }
-    std::printf("  %8s %9.0f %6d %6lld %6lld %11lld %10.0f %9.1f %9.1f ms\n", target, r.achieved,
-                r.sent, r.lines, r.drops, unexplained, r.handled_per_second, r.median_cost_us,
-                r.longest_stall_ms);
+    char captured[24] = "-";
+    if (r.captured >= 0) std::snprintf(captured, sizeof captured, "%lld", r.captured);
+    std::printf("  %8s %9.0f %6d %6lld %8s %6lld %11lld %10.0f %9.1f %9.1f ms\n", target,
+                r.achieved, r.sent, r.lines, captured, r.drops, unexplained, r.handled_per_second,
+                r.median_cost_us, r.longest_stall_ms);
   }
   std::printf("  highest paced rate with every datagram logged: %.0f /s\n", best_clean);
-  std::printf("  lines lost other than kernel drops: %s\n", any_unexplained ? "YES" : "none");
+  std::printf("  lines (or captured packets) lost other than kernel drops: %s\n",
+              any_unexplained ? "YES" : "none");
   std::printf("  handler cost per datagram: median %.1f us, p90 %.1f us (%zu datagrams)\n",
               Median(costs_us), Quantile(costs_us, 0.9), costs_us.size());
   return 0;
