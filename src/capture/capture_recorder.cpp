@@ -62,6 +62,7 @@ void CaptureRecorder::Guarded(Write&& write) {
 }
 
 std::string CaptureRecorder::CyclePrefix() const {
+  if (cycle_ == 0) return "before the first cycle";
   return (in_cycle_ ? "cycle " : "after cycle ") + std::to_string(cycle_);
 }
 
