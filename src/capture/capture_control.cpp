@@ -16,7 +16,8 @@ CaptureControl::CaptureControl(ObserverFanOut& observers,
     : observers_(observers), planned_(std::move(planned)) {}
 
 CaptureControl::~CaptureControl() {
-  if (recorder_) observers_.Remove(recorder_.get());
+  listener_ = nullptr;
+  Stop();
 }
 
 void CaptureControl::Start(const std::string& path) {
@@ -35,8 +36,11 @@ void CaptureControl::Stop() {
   retired_.reset();
   if (!recorder_) return;
   observers_.Remove(recorder_.get());
-  recorder_.reset();
+  // The recorder writes the transmission it still holds as it goes; a failure there is
+  // logged (Failed), and the listener hears of it below.
+  std::unique_ptr<CaptureRecorder> ending = std::move(recorder_);
   path_.clear();
+  ending.reset();
   if (listener_) listener_();
 }
 
@@ -45,6 +49,7 @@ void CaptureControl::Stop() {
 void CaptureControl::Failed(const std::string& description) {
   LogErrorText("WriteCapture", description);
   failure_ = description;
+  if (!recorder_) return;  // the capture is ending (Stop)
   observers_.Remove(recorder_.get());
   retired_ = std::move(recorder_);
   path_.clear();

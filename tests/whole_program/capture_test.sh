@@ -92,6 +92,25 @@ check "Wireshark finds no checksum error" test -z "$(tshark -r "$capture" \
 check "capinfos counts every packet and note" \
   test "$(capinfos -T -r -c "$capture" | cut -f2)" -eq "$(wc -l <"$work/fields.txt")"
 
+# A full disk (a file-size limit of 4 KiB, its signal ignored) ends the capture after its
+# first packet: one message, the log line, every cycle still sent and answered, exit 3.
+dir2="$work/full"
+mkdir -p "$dir2/Config"
+cp "$exe" "$dir2/ostrel-send"
+cp "$dir/Config/Kiv_UdpSendSetting.ini" "$dir2/Config/"
+give_to_operator "$dir2"
+: >"$work/peer.rec"
+python3 -c 'import sys; sys.stdout.write("AB " * 2048)' >"$work/payload.hex"
+(trap '' XFSZ; ulimit -f 4; run_as_operator "$dir2" ostrel-send --hex "$(cat "$work/payload.hex")" \
+  --count 3 --interval 0 --pcap full.pcapng >"$work/full.out" 2>"$work/full.err"); rc=$?
+check "a capture ended by a full disk exits 3 (rc $rc)" test "$rc" -eq 3
+check "every cycle was still sent and answered" grep -q '^ Cycles: 3 | Transmissions: 3 | Answered: 3 ' "$work/full.out"
+check "the peer got all three" test "$(wc -l <"$work/peer.rec")" -eq 3
+check "one message names the option" test "$(grep -c '^ostrel-send: --pcap full.pcapng: ' "$work/full.err")" -eq 1
+check "the log has the line of the failed write" grep -q '(WriteCapture)$' <(log_messages "$dir2")
+check "the file reads up to its last whole packet" \
+  test "$(tshark -r "$dir2/full.pcapng" -T fields -e frame.comment 2>/dev/null)" = "cycle 1, transmission 1 of 2"
+
 # A file the operator may not make: a clear message, exit 2, nothing sent.
 : >"$work/peer.rec"
 (run_as_operator "$dir" ostrel-send --hex 01 --pcap /proc/exchange.pcapng >"$work/bad.out" 2>"$work/bad.err"); rc=$?
