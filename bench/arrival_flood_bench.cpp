@@ -23,8 +23,8 @@
 
 #include "capture/capture_control.h"
 #include "common/cp932.h"
-#include "transmission/observer_fan_out.h"
 #include "cycle_bench_support.h"
+#include "transmission/observer_fan_out.h"
 
 using namespace ostrel;
 using namespace ostrel::bench;
@@ -113,8 +113,8 @@ long long InboundPackets(const std::string& path) {
     if (length < 12 || at + length > bytes.size()) break;
     // The flags option (2) of an inbound packet: code 2, length 4, value 1.
     const std::string block = bytes.substr(at, length);
-    if (type == 6 && block.find(std::string("\x02\x00\x04\x00\x01\x00\x00\x00", 8)) !=
-                         std::string::npos) {
+    if (type == 6 &&
+        block.find(std::string("\x02\x00\x04\x00\x01\x00\x00\x00", 8)) != std::string::npos) {
       ++count;
     }
     at += length;
@@ -152,7 +152,8 @@ int main(int argc, char** argv) {
   cycle.SetObserver(&observers);
   CaptureControl capture(observers, [] { return 1; });
   const bool capturing = qEnvironmentVariableIntValue("OSTREL_BENCH_CAPTURE") == 1;
-  const std::string capture_file = std::filesystem::path(log.LogFile()).parent_path() / "flood.pcapng";
+  const std::string capture_file =
+      std::filesystem::path(log.LogFile()).parent_path() / "flood.pcapng";
 
   // The handler, timed per datagram.
   std::vector<double> costs_us;

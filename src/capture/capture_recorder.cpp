@@ -135,9 +135,7 @@ void CaptureRecorder::TransmitStamped(TimePoint sent) {
 
 void CaptureRecorder::TransmissionUnanswered() {
   WriteHeldTransmission();
-  Guarded([&] {
-    file_.WriteNote(RealTimeNowNs(), TransmissionText() + ", no answer: time-out");
-  });
+  Guarded([&] { file_.WriteNote(RealTimeNowNs(), TransmissionText() + ", no answer: time-out"); });
 }
 
 void CaptureRecorder::Answered(const AnswerReport& answer) {
@@ -161,7 +159,9 @@ void CaptureRecorder::Received(const DatagramReport& datagram, bool answer) {
     file_.Write({CaptureDirection::kInbound,
                  {datagram.remote_address, datagram.remote_port},
                  {LocalAddressTowards(datagram.remote_address), datagram.local_port},
-                 datagram.bytes, RealTime(datagram.time), note});
+                 datagram.bytes,
+                 RealTime(datagram.time),
+                 note});
   });
 }
 

@@ -51,7 +51,8 @@ bool CaptureMenu::StartCapture(const std::string& path) {
     try {
       control_.Start(path);
     } catch (const std::exception& error) {
-      ShowMessage(&window_, std::string(kStartFailed) + "\r\n" + path + "\r\n" + DescriptionOf(error),
+      ShowMessage(&window_,
+                  std::string(kStartFailed) + "\r\n" + path + "\r\n" + DescriptionOf(error),
                   MsgIcon::Critical);
       throw;
     }
@@ -63,8 +64,9 @@ void CaptureMenu::StopCapture() { control_.Stop(); }
 void CaptureMenu::Changed() {
   CaptureStop_->setEnabled(control_.Capturing());
   if (title_listener_) {
-    title_listener_(control_.Capturing() ? QString::fromStdString(CaptureTitleSuffix(control_.Path()))
-                                         : QString());
+    title_listener_(control_.Capturing()
+                        ? QString::fromStdString(CaptureTitleSuffix(control_.Path()))
+                        : QString());
   }
 }
 

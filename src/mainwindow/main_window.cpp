@@ -14,9 +14,9 @@
 #include <QTime>
 #include <QTimer>
 
+#include "capturemenu/capture_menu.h"
 #include "common/display_text.h"
 #include "common/timer.h"
-#include "ui/ctrl_led.h"
 #include "logging/error_handler.h"
 #include "senddata/byte_editor_dialog.h"
 #include "senddata/byte_grid.h"
@@ -26,16 +26,15 @@
 #include "sendfields/grid_fields.h"
 #include "settings/com_setting_dialog.h"
 #include "startup/working_folders.h"
-#include "statistics/statistics_window.h"
-#include "transmission/ping_check.h"
-#include "transmission/socket_control.h"
 #include "statistics/statistics.h"
-#include "capturemenu/capture_menu.h"
+#include "statistics/statistics_window.h"
 #include "testwindow/test_menu.h"
 #include "testwindow/test_session.h"
-#include "verification/answer_judge.h"
-#include "testwindow/test_session.h"
+#include "transmission/ping_check.h"
+#include "transmission/socket_control.h"
+#include "ui/ctrl_led.h"
 #include "ui/ui_support.h"
+#include "verification/answer_judge.h"
 
 namespace ostrel {
 namespace {
@@ -108,8 +107,8 @@ void MainWindow::EnableTests() {
 void MainWindow::EnableCapture() {
   if (captureMenu_) return;
   EnableTests();
-  captureMenu_ = std::make_unique<CaptureMenu>(*testMenu_->menu(), observers_, *this,
-                                               [this] { return int{settings_.intCommonSendRetry}; });
+  captureMenu_ = std::make_unique<CaptureMenu>(
+      *testMenu_->menu(), observers_, *this, [this] { return int{settings_.intCommonSendRetry}; });
   captureMenu_->control().SetAnswerNote([this](const AnswerReport& answer) {
     return AnswerVerdictLine(testMenu_->session().CurrentExpectation(), answer);
   });

@@ -348,8 +348,11 @@ void SendCycle::wscSend_DataArrival(int32_t bytesTotal) {
     // An empty datagram answers nothing: the wait goes on.
     if (observer_) {
       observer_->Arrived(0, wscSend_.ArrivalTime(), false);
-      observer_->Received({{}, wscSend_.SenderAddress(), wscSend_.SenderPort(),
-                           wscSend_.BoundPort(), wscSend_.ArrivalTime()},
+      observer_->Received({{},
+                           wscSend_.SenderAddress(),
+                           wscSend_.SenderPort(),
+                           wscSend_.BoundPort(),
+                           wscSend_.ArrivalTime()},
                           false);
     }
     return;
