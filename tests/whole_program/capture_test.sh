@@ -46,15 +46,18 @@ capture="$dir/exchange.pcapng"
 
 tshark -r "$capture" -o udp.check_checksum:TRUE -o ip.check_checksum:TRUE -T fields \
   -E separator=/t -e frame.interface_name -e frame.packet_flags_direction -e udp.srcport \
-  -e udp.dstport -e udp.payload -e frame.comment >"$work/fields.txt" 2>"$work/tshark.err"
+  -e udp.dstport -e udp.payload -e frame.comment -e frame.time_epoch >"$work/fields.txt" \
+  2>"$work/tshark.err"
 rc=$?
 # (As root tshark says so, whatever the file.)
 check "tshark reads the file without a word (rc $rc)" test "$rc" -eq 0 -a \
   -z "$(grep -v '^Running as user "root"' "$work/tshark.err")"
 check "the packets, their ports, bytes and notes are what went out and came in" \
-  python3 - "$work/fields.txt" "$work/peer.rec" "$peer_port" <<'PY'
+  python3 - "$work/fields.txt" "$work/peer.rec" "$peer_port" "$work/run.out" <<'PY'
 import re, sys
+from decimal import Decimal
 rows = [line.rstrip("\n").split("\t") for line in open(sys.argv[1], encoding="utf-8")]
+times = [Decimal(r.pop()) for r in rows]
 peer = [line.split() for line in open(sys.argv[2])]
 peer_port = sys.argv[3]
 sent = "deadbeef"
@@ -75,6 +78,15 @@ expected = [
     into(2, answer, "cycle 2, answer, rtt *, 判定:一致"),
 ]
 assert len(got) == len(expected), rows
+# The round-trip times of the notes are the ones ostrel-send printed, and the packets' time
+# stamps lie that far apart.
+printed = re.findall(r"rtt=(\d+\.\d{3})ms", open(sys.argv[4]).read())
+noted = [re.search(r"rtt (\S+) ms", r[5]).group(1) for r in got if "answer," in r[5]]
+assert noted == printed, (noted, printed)
+kept = [t for r, t in zip(rows, times) if not late(r)]
+for i in (3, 5):
+    gap_ms = (kept[i] - kept[i - 1]) * 1000
+    assert abs(gap_ms - Decimal(noted[i // 2 - 1])) < Decimal("0.002"), (gap_ms, noted)
 for row, want in zip(got, expected):
     if want[5].count("*"):
         assert re.fullmatch(r"cycle \d, answer, rtt \d+\.\d{3} ms, 判定:一致", row[5]), row[5]
