@@ -294,8 +294,11 @@ void FlexGrid::SetTextMatrix(int row, int col, const std::string& text) {
 
 bool FlexGrid::Redraw() const { return redraw_; }
 
-// While drawing is suspended the model announces nothing; resuming announces what changed
-// at once, then repaints the view, its headers and its viewport.
+// While drawing is suspended the model announces nothing, so the view repaints nothing of
+// what changes; resuming announces the rows and the range of cells that changed at once,
+// and the view repaints just those. (Switching the widget's updates off and on instead
+// would repaint the whole grid, headers and scroll bars, at every resume.) A paint the
+// window needs meanwhile, inside a message box's event loop, shows the cells as they are.
 void FlexGrid::SetRedraw(bool redraw) {
   redraw_ = redraw;
   if (redraw) {
@@ -305,7 +308,23 @@ void FlexGrid::SetRedraw(bool redraw) {
   } else {
     cells_->HoldAnnouncements(true);
   }
-  setUpdatesEnabled(redraw);
+}
+
+void FlexGrid::dataChanged(const QModelIndex& top_left, const QModelIndex& bottom_right,
+                           const QList<int>& roles) {
+  if (top_left == bottom_right) {
+    QTableView::dataChanged(top_left, bottom_right, roles);
+    return;
+  }
+  if (!top_left.isValid() || !bottom_right.isValid() || !isVisible()) return;
+  // Section positions in viewport coordinates; a section scrolled out of view lies
+  // outside the viewport's rectangle, which clips it.
+  const int left = columnViewportPosition(top_left.column());
+  const int right = columnViewportPosition(bottom_right.column()) + columnWidth(bottom_right.column());
+  const int top = rowViewportPosition(top_left.row());
+  const int bottom = rowViewportPosition(bottom_right.row()) + rowHeight(bottom_right.row());
+  const QRect changed = QRect(QPoint(left, top), QPoint(right, bottom)).intersected(viewport()->rect());
+  if (!changed.isEmpty()) viewport()->update(changed);
 }
 
 uint32_t FlexGrid::CellBackColorAt(int row, int col) const {

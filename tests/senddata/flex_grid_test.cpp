@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QHeaderView>
+#include <QPaintEvent>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
@@ -25,9 +26,8 @@ class FlexGridTest : public ::testing::Test {
     grid_.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&grid_));
   }
-  QPoint CellCentre(int row, int col) {
-    return grid_.visualRect(grid_.model()->index(row - 1, col - 1)).center();
-  }
+  QRect CellRect(int row, int col) { return grid_.visualRect(grid_.model()->index(row - 1, col - 1)); }
+  QPoint CellCentre(int row, int col) { return CellRect(row, col).center(); }
   // What the view shows of a data cell, counted as the view counts (no header row or
   // column), and of header sections.
   QVariant Item(int row, int col, int role = Qt::DisplayRole) {
@@ -195,15 +195,36 @@ TEST_F(FlexGridTest, AddressesOutsideTheGridRaise) {
   EXPECT_THROW(grid_.TextMatrix(-1, 0), RunTimeError);
 }
 
-TEST_F(FlexGridTest, RedrawReadsBackAndSuspendsPainting) {
+// Collects the regions the grid's viewport paints.
+struct PaintedRegions : QObject {
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Paint) painted += static_cast<QPaintEvent*>(event)->region();
+    return false;
+  }
+  QRegion painted;
+};
+
+TEST_F(FlexGridTest, ResumingDrawingRepaintsOnlyTheCellsThatChanged) {
+  grid_.SetRows(20);
   Show();
+  PaintedRegions paints;
+  grid_.viewport()->installEventFilter(&paints);
+  QTest::qWait(20);
+  paints.painted = QRegion();
+
   grid_.SetRedraw(false);
   EXPECT_FALSE(grid_.Redraw());
-  EXPECT_FALSE(grid_.viewport()->updatesEnabled());
-  EXPECT_FALSE(grid_.verticalHeader()->viewport()->updatesEnabled());
+  for (int c = 3; c <= 5; ++c) grid_.SetTextMatrix(2, c, "7E");
+  QTest::qWait(20);
+  EXPECT_TRUE(paints.painted.isEmpty()) << "nothing announced, nothing painted";
+
   grid_.SetRedraw(true);
   EXPECT_TRUE(grid_.Redraw());
-  EXPECT_TRUE(grid_.viewport()->updatesEnabled());
+  QTRY_VERIFY(!paints.painted.isEmpty());
+  const QRect changed = CellRect(2, 3).united(CellRect(2, 5));
+  EXPECT_TRUE(paints.painted.boundingRect().contains(changed));
+  EXPECT_FALSE(paints.painted.intersects(CellRect(5, 3))) << "a row that did not change";
+  EXPECT_FALSE(paints.painted.intersects(CellRect(2, 8))) << "a column that did not change";
 }
 
 // Counts what the model tells the view.
