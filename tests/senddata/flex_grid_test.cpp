@@ -8,6 +8,7 @@
 #include <QPaintEvent>
 #include <QScrollBar>
 #include <QSignalSpy>
+#include <QStyledItemDelegate>
 #include <QTest>
 #include <memory>
 
@@ -225,6 +226,32 @@ TEST_F(FlexGridTest, ResumingDrawingRepaintsOnlyTheCellsThatChanged) {
   EXPECT_TRUE(paints.painted.boundingRect().contains(changed));
   EXPECT_FALSE(paints.painted.intersects(CellRect(5, 3))) << "a row that did not change";
   EXPECT_FALSE(paints.painted.intersects(CellRect(2, 8))) << "a column that did not change";
+}
+
+// The grid paints its cells itself, from texts laid out once; what it paints must be
+// what the item view's own delegate paints, pixel for pixel.
+TEST_F(FlexGridTest, CellsLookAsTheViewsOwnDelegatePaintsThem) {
+  grid_.SetRows(6);
+  const char* texts[] = {"00", "7F", "FF", "A", "", "0123"};
+  for (int r = 1; r < 6; ++r) {
+    for (int c = 1; c < 17; ++c) {
+      grid_.SetRow(r);
+      grid_.SetCol(c);
+      grid_.SetText(texts[(r * 17 + c) % 6]);
+      if (c % 3 == 0) grid_.SetCellBackColor(kGreyBackColor);
+      if (r > 1) grid_.SetCellAlignment((r * 3 + c) % 10);
+    }
+  }
+  Show();
+  const QImage ours = grid_.grab().toImage();
+  grid_.setItemDelegate(new QStyledItemDelegate(&grid_));
+  const QImage theirs = grid_.grab().toImage();
+  ASSERT_EQ(ours.size(), theirs.size());
+  int differing = 0;
+  for (int y = 0; y < ours.height(); ++y) {
+    for (int x = 0; x < ours.width(); ++x) differing += ours.pixel(x, y) != theirs.pixel(x, y);
+  }
+  EXPECT_EQ(differing, 0);
 }
 
 // Counts what the model tells the view.
