@@ -71,6 +71,9 @@ class MainWindow : public QMainWindow, private ReadSettingHost, private SendCycl
   // The computed fields written into the send grid before every transmission from now on
   // (a test file's "fields"); none: the grid is sent as it is, as without a test file.
   void SetSendFields(const std::vector<FieldDefinition>& fields);
+  // The send grid's data bytes, without the bytes the send fields appended (raises when a
+  // cell cannot be read).
+  std::size_t SendDataLength();
 
   // Runs the load step once; later calls do nothing.
   void EnsureLoaded();
