@@ -193,7 +193,8 @@ void MainWindow::BuildTransmission() {
 }
 
 void MainWindow::SetSendFields(const std::vector<FieldDefinition>& fields) {
-  std::unique_ptr<SendFields> next = fields.empty() ? nullptr : MakeGridFields(*fgrdSendData_, fields);
+  std::unique_ptr<SendFields> next =
+      fields.empty() ? nullptr : MakeGridFields(*fgrdSendData_, fields);
   // Bytes the fields appended are replaced by the new fields, not sent as data.
   if (next && sendFields_) next->TakeOverAppended(*sendFields_);
   cycle_->SetPayloadFiller(nullptr);

@@ -101,6 +101,7 @@ class MainWindow : public QMainWindow, private ReadSettingHost, private SendCycl
   TransmissionStatistics* transmissionStatistics() const { return statistics_.get(); }
   StatisticsWindow* frmStatistics() const { return frmStatistics_; }  // made when first opened
   TestMenu* testMenu() const { return testMenu_.get(); }  // null until EnableTests
+  SendFields* sendFields() const { return sendFields_.get(); }  // null without send fields
   SocketControl* wscSend() const { return wscSend_; }
   Timer* tmrNowDateTime() const { return tmrNowDateTime_; }
   Timer* tmrSend() const { return tmrSend_; }

@@ -87,8 +87,8 @@ std::string ReadWhen(const QJsonValue& value, const std::string& path, Responder
   if (!parse.Ok()) return Quoted(prefix + "pattern") + ": " + parse.error.message;
   rule.pattern = std::move(*parse.pattern);
   if (object.contains("fields"))
-    return ReadFieldList(object["fields"], prefix + "fields", FieldUse::kCheck,
-                         rule.request_fields, kFileKind);
+    return ReadFieldList(object["fields"], prefix + "fields", FieldUse::kCheck, rule.request_fields,
+                         kFileKind);
   return "";
 }
 

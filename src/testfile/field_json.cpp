@@ -141,7 +141,8 @@ std::string ReadField(const QJsonValue& value, const std::string& path, FieldUse
     if (std::string error = ReadInt(object[key], path + "." + key, *out); !error.empty())
       return error;
   }
-  for (auto [key, out] : {std::pair{"start", &definition.start}, std::pair{"step", &definition.step}}) {
+  for (auto [key, out] :
+       {std::pair{"start", &definition.start}, std::pair{"step", &definition.step}}) {
     if (!object.contains(key)) continue;
     if (std::string error = ReadInt64(object[key], path + "." + key, *out); !error.empty())
       return error;
@@ -195,7 +196,8 @@ std::string FieldJsonText(const FieldDefinition& definition) {
   }
   if (definition.width) text += ", \"width\": " + std::to_string(*definition.width);
   if (FieldSize(definition) > 1) text += ", \"order\": " + string(ByteOrderName(definition.order));
-  for (auto [key, value] : {std::pair{"start", definition.start}, std::pair{"step", definition.step}}) {
+  for (auto [key, value] :
+       {std::pair{"start", definition.start}, std::pair{"step", definition.step}}) {
     if (value) text += std::string(", \"") + key + "\": " + std::to_string(*value);
   }
   return text + "}";

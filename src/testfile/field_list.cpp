@@ -45,7 +45,8 @@ std::string FieldList::Check(const std::vector<FieldDefinition>& fields) const {
       return FieldMessageAt(path_ + "[" + std::to_string(i) + "]", *problem);
   }
   if (use_ == FieldUse::kWrite && data_length_) {
-    if (const std::size_t length = data_length_(); length > 0) return FieldsFitError(fields, length);
+    if (const std::size_t length = data_length_(); length > 0)
+      return FieldsFitError(fields, length);
   }
   return "";
 }

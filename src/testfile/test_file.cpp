@@ -12,10 +12,10 @@
 
 #include "common/atomic_file.h"
 #include "common/display_text.h"
+#include "field_json.h"
 #include "fields/field_checker.h"
 #include "fields/field_messages.h"
 #include "fields/field_writer.h"
-#include "field_json.h"
 #include "json_keys.h"
 #include "senddata/hex_payload.h"
 #include "small_file.h"
@@ -79,7 +79,8 @@ std::string ReadExpect(const QJsonValue& value, Expectation& expect,
     expect.from = *rule;
   }
   if (object.contains("fields")) {
-    if (std::string error = ReadFieldList(object["fields"], "expect.fields", FieldUse::kCheck, fields);
+    if (std::string error =
+            ReadFieldList(object["fields"], "expect.fields", FieldUse::kCheck, fields);
         !error.empty())
       return error;
     expect.fields = AnswerFieldCheck(fields);

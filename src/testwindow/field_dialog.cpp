@@ -14,15 +14,16 @@
 namespace ostrel {
 namespace {
 
-constexpr int kClientWidth = 5520;  // twips
+constexpr int kClientWidth = 6600;  // twips
 constexpr int kRowHeight = 390;
 constexpr int kLabelLeft = 120;
 constexpr int kLabelWidth = 2160;
 constexpr int kBoxLeft = 2400;
-constexpr int kBoxWidth = 3000;
+constexpr int kBoxWidth = 4080;
 constexpr int kBoxHeight = 315;
 constexpr const char* kCustomModel = "パラメータで指定";
-constexpr const char* kKinds[] = {"crc", "sum8", "sum16", "xor8", "lrc8", "inet16", "counter", "time"};
+constexpr const char* kKinds[] = {"crc",  "sum8",   "sum16",   "xor8",
+                                  "lrc8", "inet16", "counter", "time"};
 
 QString Q(const char* utf8) { return QString::fromUtf8(utf8); }
 QString Q(const std::string& utf8) { return QString::fromStdString(utf8); }
@@ -40,8 +41,10 @@ FieldDialog::FieldDialog(FieldList& list, std::optional<std::size_t> index, QWid
   setFont(ProportionalFont(9));
   BuildControls();
   setFixedSize(Px(kClientWidth), Px(120 + 16 * kRowHeight + 120));
-  if (index_ && *index_ < list_.Fields().size()) SetForm(FormOf(list_.Fields()[*index_]));
-  else SetForm(FieldForm{});
+  if (index_ && *index_ < list_.Fields().size())
+    SetForm(FormOf(list_.Fields()[*index_]));
+  else
+    SetForm(FieldForm{});
 }
 
 void FieldDialog::BuildControls() {
@@ -70,7 +73,8 @@ void FieldDialog::BuildControls() {
   for (const char* kind : kKinds) cboKind_->addItem(Q(kind));
   cboModel_ = combo("cboModel", "CRC モデル (model)");
   for (const CrcModel& model : CrcCatalogue())
-    cboModel_->addItem(QString::fromUtf8(model.name.data(), static_cast<qsizetype>(model.name.size())));
+    cboModel_->addItem(
+        QString::fromUtf8(model.name.data(), static_cast<qsizetype>(model.name.size())));
   cboModel_->addItem(Q(kCustomModel));
   txtCrcWidth_ = text("txtCrcWidth", "　ビット幅 (width)");
   txtPoly_ = text("txtPoly", "　多項式 (poly)");
@@ -93,9 +97,11 @@ void FieldDialog::BuildControls() {
   txtStart_ = text("txtStart", "初期値 (start)");
   txtStep_ = text("txtStep", "増分 (step)");
   ++row;
-  cmdOk_ = MakeDialogButton(this, "cmdOk", "OK", TwipsRect(kBoxLeft, 120 + row * kRowHeight, 1380, 375));
+  const int right = kBoxLeft + kBoxWidth;
+  cmdOk_ = MakeDialogButton(this, "cmdOk", "OK",
+                            TwipsRect(right - 3000, 120 + row * kRowHeight, 1380, 375));
   cmdCancel_ = MakeDialogButton(this, "cmdCancel", "キャンセル",
-                                TwipsRect(kBoxLeft + 1620, 120 + row * kRowHeight, 1380, 375));
+                                TwipsRect(right - 1380, 120 + row * kRowHeight, 1380, 375));
 
   connect(cboKind_, &QComboBox::currentIndexChanged, this, &FieldDialog::EnableForKind);
   connect(cboModel_, &QComboBox::currentIndexChanged, this, &FieldDialog::EnableForKind);

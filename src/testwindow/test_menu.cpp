@@ -153,9 +153,10 @@ bool TestMenu::SaveTestFile(const std::string& path) {
     SetByteArrayFromGrid(payload, send_grid_);
     const auto& expectation = session_->CurrentExpectation();
     try {
-      WriteTestFile(path, payload, expectation ? &*expectation : nullptr, session_->TestName(),
-                    session_->SendFields().Fields(),
-                    expectation ? session_->AnswerFields().Fields() : std::vector<FieldDefinition>{});
+      WriteTestFile(
+          path, payload, expectation ? &*expectation : nullptr, session_->TestName(),
+          session_->SendFields().Fields(),
+          expectation ? session_->AnswerFields().Fields() : std::vector<FieldDefinition>{});
     } catch (const std::exception& error) {
       ShowMessage(&window_, std::string(kSaveFailed) + "\r\n" + path + "\r\n" + DescriptionOf(error),
                   MsgIcon::Critical);

@@ -11,8 +11,8 @@
 #include "senddata/byte_grid.h"
 #include "senddata/flex_grid.h"
 #include "testfile/field_json.h"
-#include "testwindow/field_dialog.h"
 #include "testfile/test_file.h"
+#include "testwindow/field_dialog.h"
 #include "testwindow/test_session.h"
 #include "ui/ui_support.h"
 
@@ -143,9 +143,8 @@ void TestWindow::BuildFieldControls(int index, const char* name, const char* cap
     const int row = list->currentRow();
     return row >= 0 ? std::optional<int>(row) : std::nullopt;
   };
-  connect(cmdAddField_[index], &QPushButton::clicked, this, [this, use] {
-    RunHandled("cmdAddField_Click", [&] { EditField(use, std::nullopt); });
-  });
+  connect(cmdAddField_[index], &QPushButton::clicked, this,
+          [this, use] { RunHandled("cmdAddField_Click", [&] { EditField(use, std::nullopt); }); });
   connect(cmdChangeField_[index], &QPushButton::clicked, this, [this, use, selected] {
     RunHandled("cmdChangeField_Click", [&] {
       if (const auto row = selected()) EditField(use, row);
@@ -183,10 +182,9 @@ QPushButton* TestWindow::RemoveFieldButton(FieldUse use) const {
 }
 
 void TestWindow::EditField(FieldUse use, std::optional<int> index) {
-  FieldDialog dialog(ListOf(use),
-                     index ? std::optional<std::size_t>(static_cast<std::size_t>(*index))
-                           : std::nullopt,
-                     this);
+  FieldDialog dialog(
+      ListOf(use),
+      index ? std::optional<std::size_t>(static_cast<std::size_t>(*index)) : std::nullopt, this);
   dialog.exec();
 }
 
