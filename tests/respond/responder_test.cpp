@@ -137,6 +137,9 @@ TEST(RulesFile, RefusalsNameTheKeyPath) {
       Refusal(head + R"("answer": {"hex": "01", "fields": [{"kind": "crc", "at": "end"}]}}]})"),
       "\"rules[0].answer.fields[0].model\": crc には CRC "
       "モデルの名前かパラメータを指定してください。");
+  EXPECT_EQ(Refusal(head + R"("answer": {"hex": "01", "fields": [{"kind": "sum8", "at": "end",
+                                                                  "size": 1}]}}]})"),
+            "\"rules[0].answer.fields[0].size\" は応答ルールファイルのキーではありません。");
   EXPECT_EQ(Refusal(head + R"("answer": null, "when2": 1}]})").rfind("\"rules[0].when2\"", 0), 0u);
   EXPECT_NE(Refusal(head + R"("answer": null, "delay_ms": -1}]})").find("\"rules[0].delay_ms\""),
             std::string::npos);
