@@ -26,6 +26,8 @@ class TestSession {
  public:
   // `answer_grid` is the grid the cycle shows its answers in; it must outlive the session.
   explicit TestSession(GridControl& answer_grid);
+  TestSession(const TestSession&) = delete;
+  TestSession& operator=(const TestSession&) = delete;
 
   // Put it on the send cycle's observers.
   SendCycleObserver& Observer() { return judge_; }
@@ -38,7 +40,8 @@ class TestSession {
   // The computed fields of the send payload ("fields") and of the expected answer
   // ("expect.fields"), as a test file gave them or the window edited them. A change of the
   // send fields goes to the send path at once (SetSendFieldsSink); a change of the answer
-  // fields to the expectation, when one is set (otherwise they wait for one).
+  // fields to the expectation, when one is set (otherwise the test window's 適用 takes them
+  // with its pattern).
   FieldList& SendFields() { return send_fields_; }
   FieldList& AnswerFields() { return answer_fields_; }
   const FieldList& SendFields() const { return send_fields_; }
