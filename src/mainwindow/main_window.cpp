@@ -101,6 +101,7 @@ void MainWindow::EnableTests() {
   if (testMenu_) return;
   testMenu_ = std::make_unique<TestMenu>(*menuBar(), *fgrdSendData_, *fgrdRecvData_, observers_, *this);
   testMenu_->SetSendFieldsSink([this](const std::vector<FieldDefinition>& fields) { SetSendFields(fields); });
+  testMenu_->SetSendDataLength([this] { return SendDataLength(); });
   CountVerdicts();
 }
 
@@ -212,9 +213,19 @@ void MainWindow::BuildTransmission() {
 }
 
 void MainWindow::SetSendFields(const std::vector<FieldDefinition>& fields) {
+  std::unique_ptr<SendFields> next =
+      fields.empty() ? nullptr : MakeGridFields(*fgrdSendData_, fields);
+  // Bytes the fields appended are replaced by the new fields, not sent as data.
+  if (next && sendFields_) next->TakeOverAppended(*sendFields_);
   cycle_->SetPayloadFiller(nullptr);
-  sendFields_ = fields.empty() ? nullptr : MakeGridFields(*fgrdSendData_, fields);
+  sendFields_ = std::move(next);
   cycle_->SetPayloadFiller(sendFields_.get());
+}
+
+std::size_t MainWindow::SendDataLength() {
+  std::vector<uint8_t> bytes;
+  ReadBytesFromGrid(bytes, *fgrdSendData_);
+  return sendFields_ ? sendFields_->DataLength(bytes) : bytes.size();
 }
 
 bool MainWindow::SendGridRedraw() const { return fgrdSendData_->Redraw(); }

@@ -77,6 +77,9 @@ class MainWindow : public QMainWindow, private ReadSettingHost, private SendCycl
   // The computed fields written into the send grid before every transmission from now on
   // (a test file's "fields"); none: the grid is sent as it is, as without a test file.
   void SetSendFields(const std::vector<FieldDefinition>& fields);
+  // The send grid's data bytes, without the bytes the send fields appended (raises when a
+  // cell cannot be read).
+  std::size_t SendDataLength();
 
   // Runs the load step once; later calls do nothing.
   void EnsureLoaded();
@@ -105,6 +108,7 @@ class MainWindow : public QMainWindow, private ReadSettingHost, private SendCycl
   StatisticsWindow* frmStatistics() const { return frmStatistics_; }  // made when first opened
   TestMenu* testMenu() const { return testMenu_.get(); }  // null until EnableTests
   CaptureMenu* captureMenu() const { return captureMenu_.get(); }  // null until EnableCapture
+  SendFields* sendFields() const { return sendFields_.get(); }  // null without send fields
   SocketControl* wscSend() const { return wscSend_; }
   Timer* tmrNowDateTime() const { return tmrNowDateTime_; }
   Timer* tmrSend() const { return tmrSend_; }

@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "common/blank_tokens.h"
+#include "fields/field_messages.h"
 #include "senddata/hex_payload.h"
 #include "testfile/field_json.h"
 #include "testfile/json_keys.h"
@@ -33,7 +34,7 @@ std::string ReadAnswerHex(const QJsonValue& value, const std::string& path, Answ
   if (!value.isString()) return Quoted(path) + " は文字列で書いてください。";
   const std::string text = value.toString().toStdString();
   const std::vector<std::string_view> tokens = BlankSeparatedTokens(text);
-  if (tokens.empty()) return path + ": バイトがありません。";
+  if (tokens.empty()) return Quoted(path) + ": バイトがありません。";
   for (std::size_t i = 0; i < tokens.size(); ++i) {
     if (tokens[i] == "??") {
       out.bytes.push_back(0);
@@ -41,13 +42,13 @@ std::string ReadAnswerHex(const QJsonValue& value, const std::string& path, Answ
     } else {
       PayloadResult hex = ParseHexPayload(tokens[i]);
       if (!hex.error.empty())
-        return path + ": " + std::to_string(i + 1) + " 番目の \"" + std::string(tokens[i]) +
+        return Quoted(path) + ": " + std::to_string(i + 1) + " 番目の \"" + std::string(tokens[i]) +
                "\": " + hex.error;
       out.bytes.insert(out.bytes.end(), hex.bytes.begin(), hex.bytes.end());
       out.copied.resize(out.bytes.size(), false);
     }
     if (out.bytes.size() > kMaxAnswer)
-      return path + ": " + std::to_string(kMaxAnswer) + " バイトを超えています。";
+      return Quoted(path) + ": " + std::to_string(kMaxAnswer) + " バイトを超えています。";
   }
   return "";
 }
@@ -61,7 +62,7 @@ std::string ReadAnswerFile(const QJsonValue& value, const std::string& path,
   const std::string full =
       named.is_absolute() ? file : (std::filesystem::path(folder) / named).string();
   std::string bytes;
-  const std::string where = path + ": \"" + full + "\" ";
+  const std::string where = Quoted(path) + ": \"" + full + "\" ";
   // Only its first bytes are read, as 入力 reads a send-data file.
   if (std::string problem =
           SmallFileProblem(ReadSmallFile(full, kMaxAnswer, bytes, true), where, kMaxAnswer);
@@ -83,11 +84,11 @@ std::string ReadWhen(const QJsonValue& value, const std::string& path, Responder
   if (!object["pattern"].isString())
     return Quoted(prefix + "pattern") + " は文字列で書いてください。";
   PatternParse parse = AnswerPattern::Parse(object["pattern"].toString().toStdString());
-  if (!parse.Ok()) return prefix + "pattern: " + parse.error.message;
+  if (!parse.Ok()) return Quoted(prefix + "pattern") + ": " + parse.error.message;
   rule.pattern = std::move(*parse.pattern);
   if (object.contains("fields"))
-    return ReadFieldList(object["fields"], prefix + "fields", FieldUse::kCheck,
-                         rule.request_fields);
+    return ReadFieldList(object["fields"], prefix + "fields", FieldUse::kCheck, rule.request_fields,
+                         kFileKind);
   return "";
 }
 
@@ -110,14 +111,14 @@ std::string ReadAnswer(const QJsonValue& value, const std::string& path, const s
   if (!error.empty()) return error;
   if (object.contains("fields")) {
     if (error = ReadFieldList(object["fields"], prefix + "fields", FieldUse::kWrite,
-                              rule.answer_fields);
+                              rule.answer_fields, kFileKind);
         !error.empty())
       return error;
     // The answer's length is fixed, so where its fields fall is known now.
     const FieldLayout layout = FieldWriter(rule.answer_fields).Layout(answer.bytes.size());
     if (layout.problem)
-      return prefix + "fields[" + std::to_string(layout.problem->field) + "]." +
-             layout.problem->message;
+      return FieldMessageAt(prefix + "fields[" + std::to_string(layout.problem->field) + "]",
+                            layout.problem->message);
   }
   rule.answer = std::move(answer);
   return "";

@@ -1,5 +1,6 @@
 #include "flex_grid.h"
 
+#include <QApplication>
 #include <QBrush>
 #include <QColor>
 #include <QFont>
@@ -7,7 +8,12 @@
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QMouseEvent>
+#include <QPainter>
+#include <QStaticText>
+#include <QStyledItemDelegate>
+#include <QtMath>
 #include <algorithm>
+#include <unordered_map>
 
 #include "common/run_time_error.h"
 
@@ -42,6 +48,75 @@ bool SameText(const std::string& a, const std::string& b) {
   }
   return true;
 }
+
+// Paints the cells as the item view's own delegate does, but from the cells themselves
+// and with each text laid out once: a grid repainted many times a second shows the same
+// 256 byte texts again and again, and shaping them anew at every paint was most of the
+// cost of showing a stream of answers. The selected or focused cell, one at most, is left
+// to the view's own delegate, which draws the highlight and the focus frame.
+class GridCellDelegate : public QStyledItemDelegate {
+ public:
+  GridCellDelegate(const GridCellModel& cells, QObject* parent)
+      : QStyledItemDelegate(parent), cells_(cells) {}
+
+  void paint(QPainter* painter, const QStyleOptionViewItem& option,
+             const QModelIndex& index) const override {
+    const int row = index.row() + 1;
+    const int col = index.column() + 1;
+    if ((option.state & (QStyle::State_Selected | QStyle::State_HasFocus)) ||
+        row >= cells_.GridRows() || col >= cells_.GridCols()) {
+      QStyledItemDelegate::paint(painter, option, index);
+      return;
+    }
+    const uint32_t back = cells_.CellBackColor(row, col);
+    if (back != kDefaultBackColor) painter->fillRect(option.rect, QColorOf(back));
+    const std::string& text = cells_.CellText(row, col);
+    if (text.empty()) return;
+    const int alignment = cells_.CellAlignment(row, col);
+    const Qt::Alignment align =
+        alignment == GridCellModel::kAlignDefault ? option.displayAlignment : AlignmentOf(alignment);
+    const QStaticText& laid_out = LaidOut(text, option.font);
+    // The view's delegate keeps a margin beside the text and aligns its laid-out lines
+    // within the rest of the cell.
+    const QWidget* widget = option.widget;
+    const QStyle* style = widget != nullptr ? widget->style() : QApplication::style();
+    const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, &option, widget) + 1;
+    const QRect text_rect = option.rect.adjusted(margin, 0, -margin, 0);
+    const QSizeF size = laid_out.size();
+    const QRect placed = QStyle::alignedRect(
+        option.direction, align, QSize(qCeil(size.width()), qCeil(size.height())), text_rect);
+    const QPalette::ColorGroup group = !(option.state & QStyle::State_Enabled) ? QPalette::Disabled
+                                       : (option.state & QStyle::State_Active) ? QPalette::Normal
+                                                                               : QPalette::Inactive;
+    painter->save();
+    painter->setClipRect(text_rect, Qt::IntersectClip);
+    painter->setFont(option.font);
+    painter->setPen(option.palette.color(group, QPalette::Text));
+    painter->drawStaticText(placed.topLeft(), laid_out);
+    painter->restore();
+  }
+
+ private:
+  const QStaticText& LaidOut(const std::string& text, const QFont& font) const {
+    if (font != font_) {
+      laid_out_.clear();
+      font_ = font;
+    }
+    auto found = laid_out_.find(text);
+    if (found != laid_out_.end()) return found->second;
+    if (laid_out_.size() >= kMostTexts) laid_out_.clear();
+    QStaticText laid_out(QString::fromStdString(text));
+    laid_out.setTextFormat(Qt::PlainText);
+    laid_out.prepare(QTransform(), font);
+    return laid_out_.emplace(text, std::move(laid_out)).first->second;
+  }
+
+  // Byte texts, header texts and a few more; past that the cache starts again.
+  static constexpr size_t kMostTexts = 1024;
+  const GridCellModel& cells_;
+  mutable QFont font_;
+  mutable std::unordered_map<std::string, QStaticText> laid_out_;
+};
 
 }  // namespace
 
@@ -186,6 +261,7 @@ FlexGrid::FlexGrid(int cols, QWidget* parent) : QTableView(parent) {
   if (cols < 1) throw RunTimeError(desc::kInvalidPropertyValue);
   cells_ = new GridCellModel(2, cols, this);
   setModel(cells_);
+  setItemDelegate(new GridCellDelegate(*cells_, this));
 
   QFont font;
   font.setFamilies({QStringLiteral("ＭＳ ゴシック"), QStringLiteral("Noto Sans Mono CJK JP")});
@@ -294,8 +370,11 @@ void FlexGrid::SetTextMatrix(int row, int col, const std::string& text) {
 
 bool FlexGrid::Redraw() const { return redraw_; }
 
-// While drawing is suspended the model announces nothing; resuming announces what changed
-// at once, then repaints the view, its headers and its viewport.
+// While drawing is suspended the model announces nothing, so the view repaints nothing of
+// what changes; resuming announces the rows and the range of cells that changed at once,
+// and the view repaints just those. (Switching the widget's updates off and on instead
+// would repaint the whole grid, headers and scroll bars, at every resume.) A paint the
+// window needs meanwhile, inside a message box's event loop, shows the cells as they are.
 void FlexGrid::SetRedraw(bool redraw) {
   redraw_ = redraw;
   if (redraw) {
@@ -305,7 +384,23 @@ void FlexGrid::SetRedraw(bool redraw) {
   } else {
     cells_->HoldAnnouncements(true);
   }
-  setUpdatesEnabled(redraw);
+}
+
+void FlexGrid::dataChanged(const QModelIndex& top_left, const QModelIndex& bottom_right,
+                           const QList<int>& roles) {
+  if (top_left == bottom_right) {
+    QTableView::dataChanged(top_left, bottom_right, roles);
+    return;
+  }
+  if (!top_left.isValid() || !bottom_right.isValid() || !isVisible()) return;
+  // Section positions in viewport coordinates; a section scrolled out of view lies
+  // outside the viewport's rectangle, which clips it.
+  const int left = columnViewportPosition(top_left.column());
+  const int right = columnViewportPosition(bottom_right.column()) + columnWidth(bottom_right.column());
+  const int top = rowViewportPosition(top_left.row());
+  const int bottom = rowViewportPosition(bottom_right.row()) + rowHeight(bottom_right.row());
+  const QRect changed = QRect(QPoint(left, top), QPoint(right, bottom)).intersected(viewport()->rect());
+  if (!changed.isEmpty()) viewport()->update(changed);
 }
 
 uint32_t FlexGrid::CellBackColorAt(int row, int col) const {

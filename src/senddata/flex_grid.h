@@ -118,6 +118,10 @@ class FlexGrid : public QTableView, public GridControl {
 
  protected:
   void mouseReleaseEvent(QMouseEvent* event) override;
+  // Repaints only the cells of the changed range that the viewport shows (the item view
+  // repaints its whole viewport for any range of more than one cell).
+  void dataChanged(const QModelIndex& top_left, const QModelIndex& bottom_right,
+                   const QList<int>& roles = QList<int>()) override;
 
  private:
   void mouseDoubleClickEvent(QMouseEvent* event) override;

@@ -21,17 +21,25 @@ void SendFields::Fill() {
 
 std::optional<FieldProblem> SendFields::Apply(std::vector<uint8_t>& bytes) {
   if (bytes.empty()) return std::nullopt;
-  if (appended_ > 0 && bytes.size() == last_.size()) {
-    const auto base = static_cast<ptrdiff_t>(last_.size() - appended_);
-    const bool data_kept = std::equal(bytes.begin(), bytes.begin() + base, last_.begin());
-    const bool appended_kept = std::equal(bytes.begin() + base, bytes.end(), last_.begin() + base);
-    if (data_kept || appended_kept) bytes.resize(static_cast<size_t>(base));
-  }
-  const size_t data_length = bytes.size();
+  const size_t data_length = DataLength(bytes);
+  bytes.resize(data_length);
   if (auto problem = writer_.Write(bytes)) return problem;
   appended_ = bytes.size() - data_length;
   last_ = bytes;
   return std::nullopt;
+}
+
+size_t SendFields::DataLength(const std::vector<uint8_t>& bytes) const {
+  if (appended_ == 0 || bytes.size() != last_.size()) return bytes.size();
+  const auto base = static_cast<ptrdiff_t>(last_.size() - appended_);
+  const bool data_kept = std::equal(bytes.begin(), bytes.begin() + base, last_.begin());
+  const bool appended_kept = std::equal(bytes.begin() + base, bytes.end(), last_.begin() + base);
+  return data_kept || appended_kept ? static_cast<size_t>(base) : bytes.size();
+}
+
+void SendFields::TakeOverAppended(const SendFields& previous) {
+  last_ = previous.last_;
+  appended_ = previous.appended_;
 }
 
 std::string FieldProblemText(const FieldProblem& problem) {

@@ -42,6 +42,14 @@ class SendFields final : public PayloadFiller {
   // `bytes` may have lost the bytes appended last time and must not be shown.
   std::optional<FieldProblem> Apply(std::vector<uint8_t>& bytes);
 
+  // How many of `bytes` (the grid's bytes now) are data: all, except the bytes the fields
+  // appended last time while the grid still holds them as Apply would replace them.
+  size_t DataLength(const std::vector<uint8_t>& bytes) const;
+
+  // Takes over what `previous` (the fields these replace) appended last, so the next Apply
+  // replaces those bytes instead of appending after them.
+  void TakeOverAppended(const SendFields& previous);
+
  private:
   FieldWriter writer_;
   Read read_;

@@ -59,6 +59,14 @@ TestMenu::~TestMenu() {
   delete frmTest_;
 }
 
+void TestMenu::SetSendFieldsSink(std::function<void(const std::vector<FieldDefinition>&)> sink) {
+  session_->SetSendFieldsSink(std::move(sink));
+}
+
+void TestMenu::SetSendDataLength(std::function<std::size_t()> length) {
+  session_->SendFields().SetDataLength(std::move(length));
+}
+
 void TestMenu::OpenTestWindow() {
   if (!frmTest_) {
     frmTest_ = new TestWindow(*session_, &window_);
@@ -112,9 +120,8 @@ bool TestMenu::OpenTestFile(const std::string& path) {
     }
   }
   if (test.payload && !LoadPayload(test)) return false;
-  fields_ = test.fields;
-  expect_fields_ = test.expect_fields;
-  if (send_fields_sink_) send_fields_sink_(fields_);
+  session_->SendFields().Assign(test.fields);
+  session_->AnswerFields().Assign(test.expect_fields);
   session_->SetExpectation(test.expect);
   session_->SetTestFile(std::filesystem::path(path).filename().string(), test.name);
   return true;
@@ -154,8 +161,10 @@ bool TestMenu::SaveTestFile(const std::string& path) {
     SetByteArrayFromGrid(payload, send_grid_);
     const auto& expectation = session_->CurrentExpectation();
     try {
-      WriteTestFile(path, payload, expectation ? &*expectation : nullptr, session_->TestName(),
-                    fields_, expectation ? expect_fields_ : std::vector<FieldDefinition>{});
+      WriteTestFile(
+          path, payload, expectation ? &*expectation : nullptr, session_->TestName(),
+          session_->SendFields().Fields(),
+          expectation ? session_->AnswerFields().Fields() : std::vector<FieldDefinition>{});
     } catch (const std::exception& error) {
       ShowMessage(&window_, std::string(kSaveFailed) + "\r\n" + path + "\r\n" + DescriptionOf(error),
                   MsgIcon::Critical);

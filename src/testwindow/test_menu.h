@@ -2,7 +2,8 @@
 // The menu "試験" of the main window and what it opens:
 //   "試験ファイルを開く…"  loads a test file's payload into the send grid, as "入力" loads
 //                          a file, and sets its expectation;
-//   "試験ファイルを保存…"  saves the send grid and the expectation as a test file;
+//   "試験ファイルを保存…"  saves the send grid, its computed fields and the expectation
+//                          as a test file;
 //   "期待応答"             opens the test window (one; raised when opened again).
 // The session's judge watches the send cycles through the main window's observers.
 
@@ -49,11 +50,13 @@ class TestMenu : public QObject {
   // What follows the test window's title, now and when it is made.
   void SetTitleSuffix(const QString& suffix);
 
-  // Where an opened test file's computed fields go (the send path writes them into the
-  // send grid before every transmission); an opened file without fields hands on none.
-  void SetSendFieldsSink(std::function<void(const std::vector<FieldDefinition>&)> sink) {
-    send_fields_sink_ = std::move(sink);
-  }
+  // Where the computed fields of the send payload go whenever they change (an opened test
+  // file's, or edited in the test window): the send path writes them into the send grid
+  // before every transmission; an opened file without fields hands on none.
+  void SetSendFieldsSink(std::function<void(const std::vector<FieldDefinition>&)> sink);
+  // The number of data bytes in the send grid, without the bytes the fields appended, by
+  // which edited send fields are checked.
+  void SetSendDataLength(std::function<std::size_t()> length);
 
   TestSession& session() { return *session_; }
   TestWindow* frmTest() const { return frmTest_; }  // made when first opened
@@ -79,10 +82,6 @@ class TestMenu : public QObject {
   TestWindow* frmTest_ = nullptr;
   QString last_folder_;
   QString title_suffix_;
-  std::function<void(const std::vector<FieldDefinition>&)> send_fields_sink_;
-  // The computed fields of the test file opened last, saved with it again.
-  std::vector<FieldDefinition> fields_;
-  std::vector<FieldDefinition> expect_fields_;
 };
 
 }  // namespace ostrel

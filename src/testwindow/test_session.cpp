@@ -6,6 +6,7 @@
 #include "logging/operation_log.h"
 #include "senddata/byte_grid.h"
 #include "senddata/grid_control.h"
+#include "testfile/test_file.h"
 #include "testwindow/answer_marks.h"
 
 namespace ostrel {
@@ -28,7 +29,18 @@ void WithRedrawHeld(GridControl& grid, Body body) {
 }  // namespace
 
 TestSession::TestSession(GridControl& answer_grid)
-    : grid_(answer_grid), judge_([this](const Judgement& judgement) { Judged(judgement); }) {}
+    : grid_(answer_grid), judge_([this](const Judgement& judgement) { Judged(judgement); }) {
+  send_fields_.SetChangeListener([this] {
+    if (send_fields_sink_) send_fields_sink_(send_fields_.Fields());
+    Changed();
+  });
+  answer_fields_.SetChangeListener([this] {
+    if (!CurrentExpectation()) return Changed();
+    Expectation expectation = *CurrentExpectation();
+    expectation.fields = AnswerFieldCheck(answer_fields_.Fields());
+    SetExpectation(std::move(expectation));
+  });
+}
 
 void TestSession::SetExpectation(std::optional<Expectation> expectation) {
   judge_.SetExpectation(std::move(expectation));

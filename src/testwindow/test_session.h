@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "testfile/field_list.h"
 #include "verification/answer_judge.h"
 
 namespace ostrel {
@@ -25,6 +26,8 @@ class TestSession {
  public:
   // `answer_grid` is the grid the cycle shows its answers in; it must outlive the session.
   explicit TestSession(GridControl& answer_grid);
+  TestSession(const TestSession&) = delete;
+  TestSession& operator=(const TestSession&) = delete;
 
   // Put it on the send cycle's observers.
   SendCycleObserver& Observer() { return judge_; }
@@ -33,6 +36,19 @@ class TestSession {
   // marks of the last verdict and the last verdict go.
   void SetExpectation(std::optional<Expectation> expectation);
   const std::optional<Expectation>& CurrentExpectation() const { return judge_.CurrentExpectation(); }
+
+  // The computed fields of the send payload ("fields") and of the expected answer
+  // ("expect.fields"), as a test file gave them or the window edited them. A change of the
+  // send fields goes to the send path at once (SetSendFieldsSink); a change of the answer
+  // fields to the expectation, when one is set (otherwise the test window's 適用 takes them
+  // with its pattern).
+  FieldList& SendFields() { return send_fields_; }
+  FieldList& AnswerFields() { return answer_fields_; }
+  const FieldList& SendFields() const { return send_fields_; }
+  const FieldList& AnswerFields() const { return answer_fields_; }
+  void SetSendFieldsSink(std::function<void(const std::vector<FieldDefinition>&)> sink) {
+    send_fields_sink_ = std::move(sink);
+  }
 
   // The test file the expectation came from ("" when typed in the window) and its "name".
   void SetTestFile(std::string file, std::string name);
@@ -67,6 +83,9 @@ class TestSession {
   VerdictCounter counts_;
   std::function<void(Verdict)> sink_;
   std::function<void()> listener_;
+  FieldList send_fields_{FieldUse::kWrite, "fields"};
+  FieldList answer_fields_{FieldUse::kCheck, "expect.fields"};
+  std::function<void(const std::vector<FieldDefinition>&)> send_fields_sink_;
 };
 
 }  // namespace ostrel

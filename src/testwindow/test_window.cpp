@@ -3,12 +3,16 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
 #include <algorithm>
 
 #include "logging/error_handler.h"
 #include "senddata/byte_grid.h"
 #include "senddata/flex_grid.h"
+#include "testfile/field_json.h"
+#include "testfile/test_file.h"
+#include "testwindow/field_dialog.h"
 #include "testwindow/test_session.h"
 #include "ui/ui_support.h"
 
@@ -16,7 +20,7 @@ namespace ostrel {
 namespace {
 
 constexpr int kClientWidth = 9855;  // twips
-constexpr int kClientHeight = 5700;
+constexpr int kClientHeight = 9000;
 constexpr const char* kNoDateTime = "--/--/-- --:--:--";
 
 // The senders "from" allows, in the order of the combo box.
@@ -42,6 +46,8 @@ QString VerdictColour(Verdict verdict) {
   }
   return QStringLiteral("#808080");
 }
+
+int ListIndex(FieldUse use) { return use == FieldUse::kWrite ? 0 : 1; }
 
 int RuleIndex(SenderRule rule) {
   for (int i = 0; i < 3; ++i)
@@ -109,11 +115,94 @@ void TestWindow::BuildControls() {
                                     TwipsRect(left + 1215, 4920, 600, 300), font);
   }
 
+  BuildFieldControls(0, "SendFields", "送信データのフィールド (fields)", 5340);
+  BuildFieldControls(1, "AnswerFields", "期待応答のフィールド (expect.fields)", 7140);
+
   connect(cmdApply_, &QPushButton::clicked, this, &TestWindow::cmdApply_Click);
   connect(cmdClear_, &QPushButton::clicked, this, &TestWindow::cmdClear_Click);
   connect(cmdReset_, &QPushButton::clicked, this, [this] {
     RunHandled("cmdReset_Click", [&] { session_.ResetCounts(); });
   });
+}
+
+void TestWindow::BuildFieldControls(int index, const char* name, const char* caption, int top) {
+  const std::string suffix(name);
+  MakeDialogLabel(this, QString::fromStdString("lbl" + suffix), caption,
+                  TwipsRect(120, top, 7815, 300), ProportionalFont(9));
+  QListWidget* list = new QListWidget(this);
+  list->setObjectName(QString::fromStdString("lst" + suffix));
+  list->setGeometry(TwipsRect(120, top + 300, 7815, 1335));
+  list->setFont(MonospaceFont(9));
+  lstFields_[index] = list;
+  cmdAddField_[index] = MakeDialogButton(this, ("cmdAdd" + suffix).c_str(), "追加",
+                                         TwipsRect(8040, top + 300, 1575, 375));
+  cmdChangeField_[index] = MakeDialogButton(this, ("cmdChange" + suffix).c_str(), "変更",
+                                            TwipsRect(8040, top + 750, 1575, 375));
+  cmdRemoveField_[index] = MakeDialogButton(this, ("cmdRemove" + suffix).c_str(), "削除",
+                                            TwipsRect(8040, top + 1200, 1575, 375));
+  const FieldUse use = index == 0 ? FieldUse::kWrite : FieldUse::kCheck;
+  const auto selected = [list]() -> std::optional<int> {
+    const int row = list->currentRow();
+    return row >= 0 ? std::optional<int>(row) : std::nullopt;
+  };
+  connect(cmdAddField_[index], &QPushButton::clicked, this,
+          [this, use] { RunHandled("cmdAddField_Click", [&] { EditField(use, std::nullopt); }); });
+  connect(cmdChangeField_[index], &QPushButton::clicked, this, [this, use, selected] {
+    RunHandled("cmdChangeField_Click", [&] {
+      if (const auto row = selected()) EditField(use, row);
+    });
+  });
+  connect(list, &QListWidget::itemDoubleClicked, this, [this, use, selected] {
+    RunHandled("cmdChangeField_Click", [&] {
+      if (const auto row = selected()) EditField(use, row);
+    });
+  });
+  connect(cmdRemoveField_[index], &QPushButton::clicked, this, [this, use, selected] {
+    RunHandled("cmdRemoveField_Click", [&] {
+      if (const auto row = selected()) ListOf(use).Remove(static_cast<std::size_t>(*row));
+    });
+  });
+  connect(list, &QListWidget::currentRowChanged, this, [this, index](int row) {
+    cmdChangeField_[index]->setEnabled(row >= 0);
+    cmdRemoveField_[index]->setEnabled(row >= 0);
+  });
+  cmdChangeField_[index]->setEnabled(false);
+  cmdRemoveField_[index]->setEnabled(false);
+}
+
+FieldList& TestWindow::ListOf(FieldUse use) const {
+  return use == FieldUse::kWrite ? session_.SendFields() : session_.AnswerFields();
+}
+
+QListWidget* TestWindow::FieldListBox(FieldUse use) const { return lstFields_[ListIndex(use)]; }
+QPushButton* TestWindow::AddFieldButton(FieldUse use) const { return cmdAddField_[ListIndex(use)]; }
+QPushButton* TestWindow::ChangeFieldButton(FieldUse use) const {
+  return cmdChangeField_[ListIndex(use)];
+}
+QPushButton* TestWindow::RemoveFieldButton(FieldUse use) const {
+  return cmdRemoveField_[ListIndex(use)];
+}
+
+void TestWindow::EditField(FieldUse use, std::optional<int> index) {
+  FieldDialog dialog(
+      ListOf(use),
+      index ? std::optional<std::size_t>(static_cast<std::size_t>(*index)) : std::nullopt, this);
+  dialog.exec();
+}
+
+void TestWindow::ShowFields() {
+  for (FieldUse use : {FieldUse::kWrite, FieldUse::kCheck}) {
+    const int index = ListIndex(use);
+    std::vector<std::string> texts;
+    for (const FieldDefinition& field : ListOf(use).Fields()) texts.push_back(FieldJsonText(field));
+    if (texts == shown_fields_[index]) continue;
+    QListWidget* list = lstFields_[index];
+    const int row = list->currentRow();
+    list->clear();
+    for (const std::string& text : texts) list->addItem(QString::fromStdString(text));
+    list->setCurrentRow(std::min(row, list->count() - 1));
+    shown_fields_[index] = std::move(texts);
+  }
 }
 
 void TestWindow::Open() {
@@ -139,6 +228,7 @@ void TestWindow::Refresh() {
     if (!session_.TestName().empty()) file += "  (" + session_.TestName() + ")";
     lblTestFileData_->setText(QString::fromStdString(file));
     ShowPattern();
+    ShowFields();
     const auto& last = session_.Last();
     lblVerdict_->setText(last ? Q(VerdictText(last->verdict)) : QString());
     lblVerdict_->setStyleSheet(
@@ -193,8 +283,8 @@ void TestWindow::cmdApply_Click() {
       return;
     }
     Expectation expectation;
-    if (session_.CurrentExpectation()) expectation = *session_.CurrentExpectation();  // fields
     expectation.pattern = *parse.pattern;
+    expectation.fields = AnswerFieldCheck(session_.AnswerFields().Fields());
     expectation.from = kSenderRules[std::max(0, cboFrom_->currentIndex())];
     session_.SetExpectation(std::move(expectation));
   });
@@ -203,6 +293,7 @@ void TestWindow::cmdApply_Click() {
 void TestWindow::cmdClear_Click() {
   RunHandled("cmdClear_Click", [&] {
     session_.SetExpectation(std::nullopt);
+    session_.AnswerFields().Assign({});
     session_.SetTestFile("", "");
     txtPattern_->clear();
     cboFrom_->setCurrentIndex(0);

@@ -3,22 +3,28 @@
 // with "適用", refused with the token and its position when bad) and as a grid like the
 // answer grid, the sender rule "from", the verdict of the last cycle in large coloured
 // text with its time, the counts of each verdict since the start or "リセット", and
-// "解除", which clears the expectation. Modeless; the main window keeps one and raises
-// it when opened again.
+// "解除", which clears the expectation and its fields. Below, the computed fields of the
+// send payload and of the expected answer, one line each as a test file writes them, with
+// "追加", "変更" and "削除" (FieldDialog edits one field); a change applies at once.
+// Modeless; the main window keeps one and raises it when opened again.
 
 #include <QWidget>
 #include <optional>
 #include <string>
+#include <vector>
 
 class QComboBox;
 class QLabel;
 class QLineEdit;
+class QListWidget;
 class QPushButton;
 
 namespace ostrel {
 
 class FlexGrid;
+class FieldList;
 class TestSession;
+enum class FieldUse;
 enum class Verdict;
 
 class TestWindow : public QWidget {
@@ -47,6 +53,15 @@ class TestWindow : public QWidget {
   QLabel* lblVerdict() const { return lblVerdict_; }
   QLabel* lblVerdictTime() const { return lblVerdictTime_; }
   QLabel* CountLabel(Verdict verdict) const;
+  // The field lists and their buttons: kWrite the send payload's, kCheck the answer's.
+  QListWidget* FieldListBox(FieldUse use) const;
+  QPushButton* AddFieldButton(FieldUse use) const;
+  QPushButton* ChangeFieldButton(FieldUse use) const;
+  QPushButton* RemoveFieldButton(FieldUse use) const;
+
+  // Opens the field dialog on `use`'s list: a new field (no `index`) or the one at `index`.
+  // Modal.
+  void EditField(FieldUse use, std::optional<int> index);
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -56,6 +71,9 @@ class TestWindow : public QWidget {
   void ShowPattern();
   void cmdApply_Click();
   void cmdClear_Click();
+  void BuildFieldControls(int index, const char* name, const char* caption, int top);
+  void ShowFields();
+  FieldList& ListOf(FieldUse use) const;
 
   TestSession& session_;
   QLabel* lblTestFileData_ = nullptr;
@@ -69,6 +87,12 @@ class TestWindow : public QWidget {
   QLabel* lblVerdictTime_ = nullptr;
   QLabel* lblCounts_[5] = {};
   std::optional<std::string> shown_pattern_;  // the pattern text the grid shows
+  // [0] the send payload's fields, [1] the answer's.
+  QListWidget* lstFields_[2] = {};
+  QPushButton* cmdAddField_[2] = {};
+  QPushButton* cmdChangeField_[2] = {};
+  QPushButton* cmdRemoveField_[2] = {};
+  std::vector<std::string> shown_fields_[2];
 };
 
 }  // namespace ostrel

@@ -121,21 +121,25 @@ TEST(RulesFile, RefusalsNameTheKeyPath) {
   EXPECT_EQ(Refusal(head + R"("answer": null, "delay": 5}]})"),
             "\"rules[0].delay\" は応答ルールファイルのキーではありません。");
   EXPECT_NE(Refusal(head + R"("answer": {"hex": "01 ?? 0G"}}]})")
-                .find("rules[0].answer.hex: 3 番目の \"0G\""),
+                .find("\"rules[0].answer.hex\": 3 番目の \"0G\""),
             std::string::npos);
   EXPECT_NE(
       Refusal(
           R"({"ostrel_responder": 1, "rules": [{"when": {"pattern": "01 xyz"}, "answer": null}]})")
-          .find("rules[0].when.pattern: "),
+          .find("\"rules[0].when.pattern\": "),
       std::string::npos);
   // A field that falls outside the answer's fixed length is refused when the file opens.
   EXPECT_EQ(
       Refusal(head + R"("answer": {"hex": "01 02", "fields": [{"kind": "sum8", "at": 5}]}}]})")
-          .rfind("rules[0].answer.fields[0].at: ", 0),
+          .rfind("\"rules[0].answer.fields[0].at\": ", 0),
       0u);
   EXPECT_EQ(
       Refusal(head + R"("answer": {"hex": "01", "fields": [{"kind": "crc", "at": "end"}]}}]})"),
-      "rules[0].answer.fields[0].model: crc には CRC モデルの名前かパラメータを指定してください。");
+      "\"rules[0].answer.fields[0].model\": crc には CRC "
+      "モデルの名前かパラメータを指定してください。");
+  EXPECT_EQ(Refusal(head + R"("answer": {"hex": "01", "fields": [{"kind": "sum8", "at": "end",
+                                                                  "size": 1}]}}]})"),
+            "\"rules[0].answer.fields[0].size\" は応答ルールファイルのキーではありません。");
   EXPECT_EQ(Refusal(head + R"("answer": null, "when2": 1}]})").rfind("\"rules[0].when2\"", 0), 0u);
   EXPECT_NE(Refusal(head + R"("answer": null, "delay_ms": -1}]})").find("\"rules[0].delay_ms\""),
             std::string::npos);
@@ -149,7 +153,7 @@ TEST(RulesFile, RefusalsNameTheKeyPath) {
   // Request fields are checked: a counter cannot be found in a request.
   EXPECT_EQ(Refusal(R"({"ostrel_responder": 1, "rules": [{"when": {"pattern": "01 02",
               "fields": [{"kind": "counter", "at": 0, "width": 1}]}, "answer": null}]})")
-                .rfind("rules[0].when.fields[0].kind: ", 0),
+                .rfind("\"rules[0].when.fields[0].kind\": ", 0),
             0u);
 }
 

@@ -5,8 +5,10 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QHeaderView>
+#include <QPaintEvent>
 #include <QScrollBar>
 #include <QSignalSpy>
+#include <QStyledItemDelegate>
 #include <QTest>
 #include <memory>
 
@@ -25,9 +27,8 @@ class FlexGridTest : public ::testing::Test {
     grid_.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&grid_));
   }
-  QPoint CellCentre(int row, int col) {
-    return grid_.visualRect(grid_.model()->index(row - 1, col - 1)).center();
-  }
+  QRect CellRect(int row, int col) { return grid_.visualRect(grid_.model()->index(row - 1, col - 1)); }
+  QPoint CellCentre(int row, int col) { return CellRect(row, col).center(); }
   // What the view shows of a data cell, counted as the view counts (no header row or
   // column), and of header sections.
   QVariant Item(int row, int col, int role = Qt::DisplayRole) {
@@ -195,15 +196,62 @@ TEST_F(FlexGridTest, AddressesOutsideTheGridRaise) {
   EXPECT_THROW(grid_.TextMatrix(-1, 0), RunTimeError);
 }
 
-TEST_F(FlexGridTest, RedrawReadsBackAndSuspendsPainting) {
+// Collects the regions the grid's viewport paints.
+struct PaintedRegions : QObject {
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Paint) painted += static_cast<QPaintEvent*>(event)->region();
+    return false;
+  }
+  QRegion painted;
+};
+
+TEST_F(FlexGridTest, ResumingDrawingRepaintsOnlyTheCellsThatChanged) {
+  grid_.SetRows(20);
   Show();
+  PaintedRegions paints;
+  grid_.viewport()->installEventFilter(&paints);
+  QTest::qWait(20);
+  paints.painted = QRegion();
+
   grid_.SetRedraw(false);
   EXPECT_FALSE(grid_.Redraw());
-  EXPECT_FALSE(grid_.viewport()->updatesEnabled());
-  EXPECT_FALSE(grid_.verticalHeader()->viewport()->updatesEnabled());
+  for (int c = 3; c <= 5; ++c) grid_.SetTextMatrix(2, c, "7E");
+  QTest::qWait(20);
+  EXPECT_TRUE(paints.painted.isEmpty()) << "nothing announced, nothing painted";
+
   grid_.SetRedraw(true);
   EXPECT_TRUE(grid_.Redraw());
-  EXPECT_TRUE(grid_.viewport()->updatesEnabled());
+  QTRY_VERIFY(!paints.painted.isEmpty());
+  const QRect changed = CellRect(2, 3).united(CellRect(2, 5));
+  EXPECT_TRUE(paints.painted.boundingRect().contains(changed));
+  EXPECT_FALSE(paints.painted.intersects(CellRect(5, 3))) << "a row that did not change";
+  EXPECT_FALSE(paints.painted.intersects(CellRect(2, 8))) << "a column that did not change";
+}
+
+// The grid paints its cells itself, from texts laid out once; what it paints must be
+// what the item view's own delegate paints, pixel for pixel.
+TEST_F(FlexGridTest, CellsLookAsTheViewsOwnDelegatePaintsThem) {
+  grid_.SetRows(6);
+  const char* texts[] = {"00", "7F", "FF", "A", "", "0123"};
+  for (int r = 1; r < 6; ++r) {
+    for (int c = 1; c < 17; ++c) {
+      grid_.SetRow(r);
+      grid_.SetCol(c);
+      grid_.SetText(texts[(r * 17 + c) % 6]);
+      if (c % 3 == 0) grid_.SetCellBackColor(kGreyBackColor);
+      if (r > 1) grid_.SetCellAlignment((r * 3 + c) % 10);
+    }
+  }
+  Show();
+  const QImage ours = grid_.grab().toImage();
+  grid_.setItemDelegate(new QStyledItemDelegate(&grid_));
+  const QImage theirs = grid_.grab().toImage();
+  ASSERT_EQ(ours.size(), theirs.size());
+  int differing = 0;
+  for (int y = 0; y < ours.height(); ++y) {
+    for (int x = 0; x < ours.width(); ++x) differing += ours.pixel(x, y) != theirs.pixel(x, y);
+  }
+  EXPECT_EQ(differing, 0);
 }
 
 // Counts what the model tells the view.

@@ -173,6 +173,18 @@ TEST(SendFieldsRuleTest, AppendedBytesAreReplacedUnlessTheGridHoldsOtherData) {
   grid.clear();
   fields.Fill();
   EXPECT_TRUE(grid.empty()) << "the cycle itself reports an empty grid";
+
+  // Fields edited in the window take over the bytes their predecessors appended.
+  grid = {0x01, 0x03, 0x00, 0x00, 0x00, 0x0A};
+  fields.Fill();
+  FieldDefinition sum8;
+  sum8.kind = FieldKind::kSum8;
+  SendFields edited(
+      {sum8}, [&] { return grid; }, [&](const Bytes& bytes) { grid = bytes; });
+  edited.TakeOverAppended(fields);
+  EXPECT_EQ(edited.DataLength(grid), 6u);
+  edited.Fill();
+  EXPECT_EQ(grid, (Bytes{0x01, 0x03, 0x00, 0x00, 0x00, 0x0A, 0x0E}));
 }
 
 }  // namespace

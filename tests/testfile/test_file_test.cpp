@@ -7,8 +7,11 @@
 #include <string>
 #include <vector>
 
+#include <QJsonDocument>
+
 #include "fields/field_messages.h"
 #include "support/test_support.h"
+#include "testfile/field_list.h"
 
 namespace ostrel {
 namespace {
@@ -185,6 +188,55 @@ TEST(TestFileTest, BadFieldsAndFieldsThatWouldNotFitAreRefused) {
             "ません。");
   EXPECT_EQ(Refusal(R"({"ostrel_test": 1, "fields": {"kind": "sum8"}})"),
             "\"fields\" はフィールドの配列 [{\"kind\": …}, …] で書いてください。");
+}
+
+TEST(FieldListTest, EditsAreRefusedAsAFileWouldBeAndLeaveTheListAsItWas) {
+  FieldList list(FieldUse::kWrite, "fields");
+  std::size_t data = 6;
+  list.SetDataLength([&data] { return data; });
+  int changes = 0;
+  list.SetChangeListener([&changes] { ++changes; });
+  const auto read = [&list](const char* json, std::size_t index, FieldDefinition& out) {
+    return list.Read(QJsonDocument::fromJson(json).object(), index, out);
+  };
+
+  FieldDefinition crc;
+  ASSERT_EQ(read(R"({"kind": "crc", "model": "modbus", "at": "end", "order": "little"})", 0, crc),
+            "");
+  EXPECT_EQ(list.Add(crc), "");
+  FieldDefinition bad;
+  EXPECT_EQ(read(R"({"kind": "sum16", "at": "end", "order": "middle"})", 1, bad),
+            FieldMessageAt("fields[1]", field_msg::kBadOrder));
+  FieldDefinition counter;
+  counter.kind = FieldKind::kCounter;
+  counter.at = 0;
+  EXPECT_EQ(list.Add(counter), "\"fields[1].width\": counter には width を指定してください。");
+  counter.at = 7;
+  counter.width = 2;
+  EXPECT_EQ(list.Add(counter),
+            "\"fields[1].at\": 7 バイト目からの 2 バイトが、8 バイトのデータに収まりません。")
+      << "placed after the CRC grew the data";
+  counter.at = 0;
+  EXPECT_EQ(list.Replace(0, counter), "");
+  EXPECT_EQ(list.Add(crc), "");
+  ASSERT_EQ(list.Fields(), (std::vector<FieldDefinition>{counter, crc}));
+
+  // Fields that would grow the data beyond 2048 bytes; the data's own length is what counts.
+  data = 2045;
+  FieldDefinition crc32 = crc;
+  crc32.model = "CRC-32/ISO-HDLC";
+  EXPECT_EQ(list.Replace(1, crc32),
+            "\"fields[1].at\": フィールドを加えると 2049 バイトになり、2048 バイトを超えます。");
+  data = 0;  // nothing to send yet: only the fields themselves are checked
+  EXPECT_EQ(list.Replace(1, crc32), "");
+  list.Remove(0);
+  list.Remove(5);
+  EXPECT_EQ(list.Fields(), std::vector<FieldDefinition>{crc32});
+  EXPECT_EQ(changes, 5) << "a refused change and the removal of nothing change nothing";
+
+  FieldList answer(FieldUse::kCheck, "expect.fields");
+  EXPECT_EQ(answer.Add(crc), FieldMessageAt("expect.fields[0]", field_msg::kEndInAnswer));
+  EXPECT_TRUE(answer.Fields().empty());
 }
 
 }  // namespace

@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QApplication>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
 #include <QNetworkDatagram>
@@ -16,14 +18,17 @@
 
 #include "capturemenu/capture_menu.h"
 #include "common/tool_kind.h"
+#include "fields/field_messages.h"
 #include "logging/operation_log.h"
 #include "mainwindow/main_window.h"
 #include "senddata/byte_grid.h"
 #include "senddata/flex_grid.h"
+#include "sendfields/send_fields.h"
 #include "support/fake_message_box.h"
 #include "support/loopback_cycle.h"
 #include "support/test_support.h"
 #include "testwindow/answer_marks.h"
+#include "testwindow/field_dialog.h"
 #include "testwindow/test_menu.h"
 #include "testwindow/test_session.h"
 #include "testwindow/test_window.h"
@@ -214,6 +219,87 @@ TEST_F(TestMenuTest, CaptureItemsStartAndStopACaptureThatTheTitlesShow) {
   EXPECT_NE(Log()[0].find("(CaptureStart_Click)"), std::string::npos) << Log()[0];
   EXPECT_FALSE(capture.CaptureStop()->isEnabled());
   EXPECT_EQ(window_.windowTitle(), "Ostrel");
+}
+
+// Clicks `button`, which opens the modal field dialog, and lets `fill` set the dialog's
+// controls and press its buttons while it is shown.
+void WithFieldDialog(QPushButton* button, const std::function<void(FieldDialog&)>& fill) {
+  bool seen = false;
+  QTimer::singleShot(0, [&] {
+    auto* dialog = qobject_cast<FieldDialog*>(QApplication::activeModalWidget());
+    ASSERT_NE(dialog, nullptr);
+    seen = true;
+    fill(*dialog);
+    if (dialog->isVisible()) dialog->cmdCancel()->click();
+  });
+  button->click();
+  EXPECT_TRUE(seen);
+}
+
+TEST_F(TestMenuTest, FieldsEditedInTheTestWindowApplyAtOnceAndAreSavedWithTheTestFile) {
+  WriteFileBytes(dir_ / "plain.json",
+                 R"({"ostrel_test": 1, "payload": {"hex": "01 03 00 00 00 0A"}})");
+  ASSERT_TRUE(menu().OpenTestFile(dir_ / "plain.json"));
+  EXPECT_EQ(window_.sendFields(), nullptr);
+  menu().OpenTestWindow();
+  TestWindow& test = *menu().frmTest();
+
+  // A Modbus CRC appended to the request; a bad "at" first, refused as a file refuses it.
+  WithFieldDialog(test.AddFieldButton(FieldUse::kWrite), [&](FieldDialog& dialog) {
+    dialog.cboModel()->setCurrentText("CRC-16/MODBUS");
+    dialog.cboOrder()->setCurrentText("little");
+    dialog.txtAt()->setText("last");
+    dialog.cmdOk()->click();
+    ASSERT_EQ(boxes_.shown.size(), 1u);
+    EXPECT_EQ(boxes_.shown[0].text, "\"fields[0].at\": 整数または \"end\" を指定してください。");
+    EXPECT_TRUE(dialog.isVisible());
+    dialog.txtAt()->setText("end");
+    dialog.cmdOk()->click();
+    EXPECT_FALSE(dialog.isVisible());
+  });
+  ASSERT_EQ(test.FieldListBox(FieldUse::kWrite)->count(), 1);
+  EXPECT_EQ(test.FieldListBox(FieldUse::kWrite)->item(0)->text(),
+            R"({"kind": "crc", "model": "CRC-16/MODBUS", "at": "end", "order": "little"})");
+  ASSERT_NE(window_.sendFields(), nullptr) << "applied to the send path at once";
+  window_.sendFields()->Fill();
+  EXPECT_EQ(GridRow(*window_.fgrdSendData(), 1)[6], "C5");
+  EXPECT_EQ(GridRow(*window_.fgrdSendData(), 1)[7], "CD");
+
+  // Changed through the dialog: the appended CRC is replaced, not sent as data.
+  test.FieldListBox(FieldUse::kWrite)->setCurrentRow(0);
+  WithFieldDialog(test.ChangeFieldButton(FieldUse::kWrite), [&](FieldDialog& dialog) {
+    EXPECT_EQ(dialog.Form().order, "little") << "the field's own values";
+    dialog.cboOrder()->setCurrentText("big");
+    dialog.cmdOk()->click();
+  });
+  window_.sendFields()->Fill();
+  EXPECT_EQ(GridRow(*window_.fgrdSendData(), 1)[6], "CD");
+  EXPECT_EQ(GridRow(*window_.fgrdSendData(), 1)[8], "");
+
+  // An answer field: "end" is refused there, as a file refuses it.
+  WithFieldDialog(test.AddFieldButton(FieldUse::kCheck), [&](FieldDialog& dialog) {
+    dialog.cmdOk()->click();
+    EXPECT_EQ(boxes_.shown.back().text,
+              FieldMessageAt("expect.fields[0]", field_msg::kEndInAnswer));
+    dialog.txtAt()->setText("-2");
+    dialog.cmdOk()->click();
+  });
+  EXPECT_EQ(menu().session().AnswerFields().Fields().size(), 1u);
+
+  // Saved with the test file and opened again as they were.
+  const std::vector<FieldDefinition> send = menu().session().SendFields().Fields();
+  test.txtPattern()->setText("01 03 *");
+  test.cmdApply()->click();
+  ASSERT_TRUE(menu().session().CurrentExpectation()->fields) << "the answer fields apply";
+  ASSERT_TRUE(menu().SaveTestFile(dir_ / "saved.json"));
+  test.FieldListBox(FieldUse::kWrite)->setCurrentRow(0);
+  test.RemoveFieldButton(FieldUse::kWrite)->click();
+  EXPECT_EQ(window_.sendFields(), nullptr);
+  ASSERT_TRUE(menu().OpenTestFile(dir_ / "saved.json"));
+  EXPECT_EQ(menu().session().SendFields().Fields(), send);
+  EXPECT_EQ(test.FieldListBox(FieldUse::kCheck)->item(0)->text(),
+            R"({"kind": "crc", "model": "CRC-16/MODBUS", "at": -2, "order": "big"})");
+  EXPECT_EQ(boxes_.shown.size(), 2u);
 }
 
 // A device on 127.0.0.1 that answers each datagram with `answer`.
