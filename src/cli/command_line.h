@@ -46,6 +46,7 @@ struct SendOptions {
   bool json = false;       // one JSON object per cycle and one for the summary
   bool quiet = false;      // the summary only
   std::string answer_out;  // where the last answer's bytes go; empty: nowhere
+  std::string junit_file;  // where the JUnit report of a test file's steps goes; empty: nowhere
 };
 
 struct CommandLine {

@@ -176,20 +176,46 @@ int ExitStatus(const RunSummary& s) {
 
 // ---- printing ----
 
-std::string CycleText(int64_t number, const CycleRecord& r) {
-  return "cycle " + std::to_string(number) + ": " + OutcomeName(r.outcome) +
+namespace {
+
+std::string RecordText(const CycleRecord& r) {
+  return std::string(OutcomeName(r.outcome)) +
          " sent=" + std::to_string(r.sent_bytes) + " answer=" + Or(r.answer_bytes, "-", Count) +
          " rtt=" + Or(r.rtt_ms, "-", [](double v) { return Ms(v) + "ms"; }) +
          " transmissions=" + std::to_string(r.transmissions) + VerdictFields(r.judgement) + "\n";
 }
 
-std::string CycleJson(int64_t number, const CycleRecord& r) {
-  return "{\"type\":\"cycle\",\"cycle\":" + std::to_string(number) + ",\"outcome\":\"" +
+std::string RecordMembers(const CycleRecord& r) {
+  return std::string(",\"outcome\":\"") +
          OutcomeName(r.outcome) + "\",\"transmissions\":" + std::to_string(r.transmissions) +
          ",\"sent_bytes\":" + std::to_string(r.sent_bytes) +
          ",\"answer_bytes\":" + Or(r.answer_bytes, "null", Count) +
          ",\"rtt_ms\":" + Or(r.rtt_ms, "null", Ms) + VerdictMembers(r.judgement) + "}\n";
 }
+
+}  // namespace
+
+std::string CycleText(int64_t number, const CycleRecord& r) {
+  return "cycle " + std::to_string(number) + ": " + RecordText(r);
+}
+
+std::string CycleJson(int64_t number, const CycleRecord& r) {
+  return "{\"type\":\"cycle\",\"cycle\":" + std::to_string(number) + RecordMembers(r);
+}
+
+std::string StepText(const StepPlace& place, const CycleRecord& r) {
+  return "step " + std::to_string(place.step) + " " + JsonString(OneLine(place.name)) + " (run " +
+         std::to_string(place.run) + ", repeat " + std::to_string(place.repetition) +
+         "): " + RecordText(r);
+}
+
+std::string StepJson(const StepPlace& place, const CycleRecord& r) {
+  return "{\"type\":\"step\",\"run\":" + std::to_string(place.run) +
+         ",\"repeat\":" + std::to_string(place.repetition) +
+         ",\"step\":" + std::to_string(place.step) + ",\"name\":" + JsonString(place.name) +
+         RecordMembers(r);
+}
+
 
 std::string SummaryText(const RunSummary& s, const Destination& d) {
   const bool rtt = s.rtt_count > 0;

@@ -98,6 +98,20 @@ std::string CycleText(int64_t number, const CycleRecord& record);
 //  "answer_bytes":4,"rtt_ms":0.213}; a missing value is null. With a verdict,
 //  "verdict":"mismatch","mismatch_at":[4,5] follow ("mismatch_at" for a mismatch only).
 std::string CycleJson(int64_t number, const CycleRecord& record);
+// Where a step stands in a run of a test file's steps, all from 1, and its name ("" when
+// it has none).
+struct StepPlace {
+  int64_t run = 1;
+  int32_t repetition = 1;
+  std::size_t step = 1;
+  std::string name;
+};
+// 'step 2 "read" (run 1, repeat 3): answered sent=8 answer=9 rtt=0.213ms transmissions=1
+// verdict=match', the cycle's line after the step's place.
+std::string StepText(const StepPlace& place, const CycleRecord& record);
+// {"type":"step","run":1,"repeat":3,"step":2,"name":"read","outcome":"answered",…}, the
+// cycle's members after the step's place.
+std::string StepJson(const StepPlace& place, const CycleRecord& record);
 // Three lines in the manner of nping: heading, counts, round-trip times; then with
 // verdicts the test's name (when it has one) and the count of each verdict; a last line
 // when log lines were lost. The JSON form always has "lost_log_lines"; with verdicts,
