@@ -93,6 +93,14 @@ bool TestMenu::OpenTestFile(const std::string& path) {
     return false;
   }
   const TestFile& test = *read.test;
+  if (!test.steps.empty()) {  // the window runs single requests only
+    ShowMessage(&window_,
+                std::string(kOpenFailed) + "\r\n" + path + "\r\n" +
+                    "手順（\"steps\"）のある試験ファイルは画面ではまだ実行できません。"
+                    "ostrel-send --test で実行してください。",
+                MsgIcon::Critical);
+    return false;
+  }
   if (test.payload && test.payload->FromFile() && !test.fields.empty()) {
     // The fields must fit the bytes the file will give, before the grid takes them.
     const int64_t length = GetFileLength(test.payload->file);
