@@ -43,7 +43,7 @@ steps_file() {
       "expect": {"pattern": "DD 00 ??"} } ] }
 JSON
 }
-steps_file good '{ "name": "again", "payload": {"hex": "AA 01"}, "expect": {"pattern": "AA 81"} }'
+steps_file good '{ "name": "again <&\">", "payload": {"hex": "AA 01"}, "expect": {"pattern": "AA 81"} }'
 steps_file stop '{ "name": "read", "payload": {"hex": "CC 01"}, "expect": {"pattern": "CC 01 *"} }'
 steps_file next '{ "name": "read", "payload": {"hex": "CC 01"}, "expect": {"pattern": "CC 01 *"}, "on_fail": "next" }'
 steps_file silent '{ "name": "silent", "payload": {"hex": "BB"}, "timeout_ms": 100, "retries": 3 }'
@@ -100,13 +100,14 @@ check "all steps 一致: exit 0 (rc $rc)" test "$rc" -eq 0
 check "one line per step, each a match" test "$(grep -c '^step .*verdict=match' "$work/good.out")" -eq 3
 check "the lines name the steps" grep -q '^step 3 "count" (run 1, repeat 1): answered sent=3 answer=3 rtt=[0-9.]*ms transmissions=1 verdict=match$' "$work/good.out"
 check "the JUnit report: 3 tests, no failure" junit good 3 0 0 1
+check "a step name with XML's special characters reads back" python3 -c 'import sys, xml.etree.ElementTree as ET; assert ET.parse(sys.argv[1]).getroot().findall(".//testcase")[1].get("name") == "2 again <&\">"' "$dir/good.xml"
 check "its test case holds the bytes sent and received" grep -q 'sent: DD 00 01&#10;answer: DD 00 01' "$dir/good.xml"
 run good --json; rc=$?
 check "--json: one step object each and the summary (rc $rc)" python3 - "$work/good.out" <<'PY'
 import json, sys
 lines = [json.loads(l) for l in open(sys.argv[1])]
 assert [l["type"] for l in lines] == ["step"] * 3 + ["summary"], lines
-assert [l["name"] for l in lines[:3]] == ["wake", "again", "count"]
+assert [l["name"] for l in lines[:3]] == ["wake", 'again <&">', "count"]
 assert all(l["verdict"] == "match" for l in lines[:3]) and lines[3]["verdicts"]["match"] == 3
 PY
 
