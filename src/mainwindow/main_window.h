@@ -44,6 +44,7 @@ class PingCheck;
 class SendFields;
 class SocketControl;
 class StatisticsWindow;
+class StepRunner;
 class TestMenu;
 class Timer;
 class TransmissionStatistics;
@@ -143,6 +144,11 @@ class MainWindow : public QMainWindow, private ReadSettingHost, private SendCycl
   void cmdEnd_Click();
   void ComSetting_Click();
   void Statistics_Click();
+  // One run of the open test file's steps (the test window's "実行"); the send button is
+  // off while it runs, and it does not start while periodic sending runs.
+  void RunSteps();
+  // Tells the test window whether a run is under way and whether one may start.
+  void UpdateRunState();
   // Lets the statistics count the verdicts, once both exist.
   void CountVerdicts();
   // Asks the exit question; true when the operator answered OK.
@@ -194,6 +200,7 @@ class MainWindow : public QMainWindow, private ReadSettingHost, private SendCycl
   StatisticsWindow* frmStatistics_ = nullptr;
   // Expected answers; after the statistics, which its verdicts are counted in.
   std::unique_ptr<TestMenu> testMenu_;
+  StepRunner* runner_ = nullptr;  // while a run of steps is under way
   // The receive side shows at most once per frame each; in between only the newest values
   // are kept.
   std::vector<uint8_t> recvAnswer_;

@@ -15,6 +15,7 @@
 #include "senddata/byte_grid.h"
 #include "senddata/flex_grid.h"
 #include "senddata/send_data_file.h"
+#include "testfile/small_file.h"
 #include "testfile/test_file.h"
 #include "testwindow/test_session.h"
 #include "testwindow/test_window.h"
@@ -93,14 +94,7 @@ bool TestMenu::OpenTestFile(const std::string& path) {
     return false;
   }
   const TestFile& test = *read.test;
-  if (!test.steps.empty()) {  // the window runs single requests only
-    ShowMessage(&window_,
-                std::string(kOpenFailed) + "\r\n" + path + "\r\n" +
-                    "手順（\"steps\"）のある試験ファイルは画面ではまだ実行できません。"
-                    "ostrel-send --test で実行してください。",
-                MsgIcon::Critical);
-    return false;
-  }
+  if (!test.steps.empty()) return OpenSteps(path, test);
   if (test.payload && test.payload->FromFile() && !test.fields.empty()) {
     // The fields must fit the bytes the file will give, before the grid takes them.
     const int64_t length = GetFileLength(test.payload->file);
@@ -111,12 +105,49 @@ bool TestMenu::OpenTestFile(const std::string& path) {
       return false;
     }
   }
+  if (session_->Running()) return false;
   if (test.payload && !LoadPayload(test)) return false;
+  session_->SetSteps({}, {}, 1);
   fields_ = test.fields;
   expect_fields_ = test.expect_fields;
   if (send_fields_sink_) send_fields_sink_(fields_);
   session_->SetExpectation(test.expect);
   session_->SetTestFile(std::filesystem::path(path).filename().string(), test.name);
+  return true;
+}
+
+bool TestMenu::OpenSteps(const std::string& path, const TestFile& test) {
+  if (session_->Running()) return false;  // a run keeps its steps to its end
+  std::vector<std::vector<uint8_t>> payloads;
+  for (std::size_t i = 0; i < test.steps.size(); ++i) {
+    const TestStep& step = test.steps[i];
+    std::vector<uint8_t> bytes = step.payload.bytes;
+    std::string error;
+    if (step.payload.FromFile()) {
+      // The first 2048 bytes, as "入力" takes them.
+      std::string text;
+      const SmallFileStatus status =
+          ReadSmallFile(step.payload.file, kGridByteCapacity, text, /*first_only=*/true);
+      error = SmallFileProblem(status, "\"" + step.payload.file + "\" ", kGridByteCapacity);
+      if (error.empty() && text.empty()) error = "\"" + step.payload.file + "\" は空です。";
+      bytes.assign(text.begin(), text.end());
+      if (error.empty()) error = FieldsFitError(step.fields, bytes.size());
+    }
+    if (!error.empty()) {
+      ShowMessage(&window_,
+                  std::string(kOpenFailed) + "\r\n" + path + "\r\nsteps[" + std::to_string(i) +
+                      "]: " + error,
+                  MsgIcon::Critical);
+      return false;
+    }
+    payloads.push_back(std::move(bytes));
+  }
+  fields_.clear();
+  expect_fields_.clear();
+  if (send_fields_sink_) send_fields_sink_(fields_);
+  session_->SetExpectation(std::nullopt);
+  session_->SetTestFile(std::filesystem::path(path).filename().string(), test.name);
+  session_->SetSteps(test.steps, std::move(payloads), test.repeat);
   return true;
 }
 

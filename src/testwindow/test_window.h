@@ -3,7 +3,9 @@
 // with "適用", refused with the token and its position when bad) and as a grid like the
 // answer grid, the sender rule "from", the verdict of the last cycle in large coloured
 // text with its time, the counts of each verdict since the start or "リセット", and
-// "解除", which clears the expectation. Modeless; the main window keeps one and raises
+// "解除", which clears the expectation. A test file with steps adds below them a table of
+// its steps (name, verdict, round-trip time, transmissions of each step's last cycle) and
+// "実行" (one run of the steps) and "停止" (the run ends after the running step). Modeless; the main window keeps one and raises
 // it when opened again.
 
 #include <QWidget>
@@ -14,6 +16,7 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QTableWidget;
 
 namespace ostrel {
 
@@ -45,6 +48,9 @@ class TestWindow : public QWidget {
   QLabel* lblVerdict() const { return lblVerdict_; }
   QLabel* lblVerdictTime() const { return lblVerdictTime_; }
   QLabel* CountLabel(Verdict verdict) const;
+  QTableWidget* tblSteps() const { return tblSteps_; }
+  QPushButton* cmdRun() const { return cmdRun_; }
+  QPushButton* cmdStop() const { return cmdStop_; }
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -52,6 +58,8 @@ class TestWindow : public QWidget {
  private:
   void BuildControls();
   void ShowPattern();
+  // The steps table and its buttons, shown below the counts while the file has steps.
+  void ShowSteps();
   void cmdApply_Click();
   void cmdClear_Click();
 
@@ -66,6 +74,9 @@ class TestWindow : public QWidget {
   QLabel* lblVerdict_ = nullptr;
   QLabel* lblVerdictTime_ = nullptr;
   QLabel* lblCounts_[5] = {};
+  QTableWidget* tblSteps_ = nullptr;
+  QPushButton* cmdRun_ = nullptr;
+  QPushButton* cmdStop_ = nullptr;
   std::optional<std::string> shown_pattern_;  // the pattern text the grid shows
 };
 
