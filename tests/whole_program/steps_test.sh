@@ -118,6 +118,20 @@ check "on_fail stop: the third step is not run" test "$(steps_of stop)" -eq 2
 check "the mismatch and its offset are printed" grep -q '^step 2 "read" .*verdict=mismatch mismatch_at=1$' "$work/stop.out"
 check "the JUnit report: a failure, the step not reached skipped" junit stop 3 1 1 1
 check "the failure names the verdict and the offset" grep -q '<failure message="不一致 (mismatch) at 1" type="mismatch">' "$dir/stop.xml"
+# The report as a CI server's reader takes it (Debian's python3-junitparser, which only the
+# system's python3 sees).
+if /usr/bin/python3 -c 'import junitparser' 2>/dev/null; then
+  check "junitparser reads the report: the failure and the skipped step" /usr/bin/python3 - "$dir/stop.xml" <<'PY'
+import sys, junitparser
+suites = list(junitparser.JUnitXml.fromfile(sys.argv[1]))
+assert [(s.tests, s.failures, s.errors, s.skipped) for s in suites] == [(3, 1, 0, 1)], suites
+kinds = [[type(r).__name__ for r in case.result] for case in suites[0]]
+assert kinds == [[], ["Failure"], ["Skipped"]], kinds
+assert list(suites[0])[1].result[0].type == "mismatch"
+PY
+else
+  echo "skip - python3-junitparser is not installed (scripts/setup.sh installs it)"
+fi
 run next; rc=$?
 check "on_fail next: exit 4 (rc $rc)" test "$rc" -eq 4
 check "on_fail next: every step is run" test "$(steps_of next)" -eq 3
