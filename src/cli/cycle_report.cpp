@@ -148,15 +148,15 @@ int ExitStatus(const RunSummary& s) {
 namespace {
 
 std::string RecordText(const CycleRecord& r) {
-  return std::string(OutcomeName(r.outcome)) +
-         " sent=" + std::to_string(r.sent_bytes) + " answer=" + Or(r.answer_bytes, "-", Count) +
+  return std::string(OutcomeName(r.outcome)) + " sent=" + std::to_string(r.sent_bytes) +
+         " answer=" + Or(r.answer_bytes, "-", Count) +
          " rtt=" + Or(r.rtt_ms, "-", [](double v) { return Ms(v) + "ms"; }) +
          " transmissions=" + std::to_string(r.transmissions) + VerdictFields(r.judgement) + "\n";
 }
 
 std::string RecordMembers(const CycleRecord& r) {
-  return std::string(",\"outcome\":\"") +
-         OutcomeName(r.outcome) + "\",\"transmissions\":" + std::to_string(r.transmissions) +
+  return std::string(",\"outcome\":\"") + OutcomeName(r.outcome) +
+         "\",\"transmissions\":" + std::to_string(r.transmissions) +
          ",\"sent_bytes\":" + std::to_string(r.sent_bytes) +
          ",\"answer_bytes\":" + Or(r.answer_bytes, "null", Count) +
          ",\"rtt_ms\":" + Or(r.rtt_ms, "null", Ms) + VerdictMembers(r.judgement) + "}\n";
@@ -184,7 +184,6 @@ std::string StepJson(const StepPlace& place, const CycleRecord& r) {
          ",\"step\":" + std::to_string(place.step) + ",\"name\":" + JsonString(place.name) +
          RecordMembers(r);
 }
-
 
 std::string SummaryText(const RunSummary& s, const Destination& d) {
   const bool rtt = s.rtt_count > 0;

@@ -23,9 +23,9 @@
 #include "run_settings.h"
 #include "sendfields/send_fields.h"
 #include "signal_watch.h"
+#include "startup/working_folders.h"
 #include "steps/junit_report.h"
 #include "steps/step_runner.h"
-#include "startup/working_folders.h"
 #include "terminal_view.h"
 #include "testfile/test_file.h"
 #include "transmission/observer_fan_out.h"
@@ -216,12 +216,11 @@ int TerminalSend::PreparePayload(std::vector<uint8_t>& payload) {
 
 int TerminalSend::PrepareSteps(const std::string& test_file) {
   const std::string at = "ostrel-send: --test " + test_file + ": ";
-  for (const auto& [given, option] :
-       {std::pair{options_.data_file.has_value(), "--data"},
-        std::pair{!options_.hex_bytes.empty(), "--hex"},
-        std::pair{options_.expect.has_value(), "--expect"},
-        std::pair{options_.expect_from.has_value(), "--expect-from"},
-        std::pair{!options_.fields.empty(), "--crc"}}) {
+  for (const auto& [given, option] : {std::pair{options_.data_file.has_value(), "--data"},
+                                      std::pair{!options_.hex_bytes.empty(), "--hex"},
+                                      std::pair{options_.expect.has_value(), "--expect"},
+                                      std::pair{options_.expect_from.has_value(), "--expect-from"},
+                                      std::pair{!options_.fields.empty(), "--crc"}}) {
     if (given) {
       err_ << at << "手順（\"steps\"）のある試験ファイルには " << option
            << " は使えません（手順ごとに書いてください）。" << std::endl;
@@ -271,7 +270,8 @@ int TerminalSend::RunSteps() {
   SocketControl wscSend;
   TerminalView view({});
   CycleRecorder recorder;
-  CycleJudge judge([](const Judgement& judgement) { WriteLog(intToolKind, VerdictLogLine(judgement)); });
+  CycleJudge judge(
+      [](const Judgement& judgement) { WriteLog(intToolKind, VerdictLogLine(judgement)); });
   ObserverFanOut watchers;
   watchers.Add(&recorder);
   watchers.Add(&judge);
@@ -319,8 +319,8 @@ int TerminalSend::RunSteps() {
         Print(options_.json ? StepJson(place, record) : StepText(place, record));
         if (output_closed_) runner.Stop();
       }
-      suite.cases.push_back({case_name(result.step), result.repetition, result.time.count(),
-                             false, result.error, result.judgement, result.sent, result.answer});
+      suite.cases.push_back({case_name(result.step), result.repetition, result.time.count(), false,
+                             result.error, result.judgement, result.sent, result.answer});
       repetition = result.repetition;
       next = result.step + 1;
     });
@@ -330,7 +330,8 @@ int TerminalSend::RunSteps() {
       for (std::size_t i = next; i < steps.size(); ++i)
         suite.cases.push_back({case_name(i), repetition, 0, true, false, {}, {}, {}});
     }
-    suite.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    suite.seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     suites.push_back(std::move(suite));
     if (end != RunEnd::kCompleted) break;
   }

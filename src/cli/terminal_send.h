@@ -87,11 +87,11 @@ class TerminalSend final : public QObject {
   int64_t period_ms_ = 0;
   std::optional<Expectation> expectation_;  // none: no verdicts
   std::string test_name_;
-  std::optional<TestFile> steps_test_;                // a test file with steps
+  std::optional<TestFile> steps_test_;               // a test file with steps
   std::vector<std::vector<uint8_t>> step_payloads_;  // each step's bytes
 
   SendCycle* cycle_ = nullptr;     // while cycles run
-  StepRunner* runner_ = nullptr;  // while steps run
+  StepRunner* runner_ = nullptr;   // while steps run
   QEventLoop* waiting_ = nullptr;  // while an interval runs
   int stop_requests_ = 0;
   bool output_closed_ = false;

@@ -16,7 +16,6 @@
 
 #include "common/display_text.h"
 #include "common/timer.h"
-#include "ui/ctrl_led.h"
 #include "logging/error_handler.h"
 #include "senddata/byte_editor_dialog.h"
 #include "senddata/byte_grid.h"
@@ -26,13 +25,14 @@
 #include "sendfields/grid_fields.h"
 #include "settings/com_setting_dialog.h"
 #include "startup/working_folders.h"
-#include "steps/step_runner.h"
-#include "statistics/statistics_window.h"
-#include "transmission/ping_check.h"
-#include "transmission/socket_control.h"
 #include "statistics/statistics.h"
+#include "statistics/statistics_window.h"
+#include "steps/step_runner.h"
 #include "testwindow/test_menu.h"
 #include "testwindow/test_session.h"
+#include "transmission/ping_check.h"
+#include "transmission/socket_control.h"
+#include "ui/ctrl_led.h"
 #include "ui/ui_support.h"
 
 namespace ostrel {

@@ -54,7 +54,8 @@ struct Counts {
 };
 
 std::string VerdictMessage(const Judgement& j) {
-  std::string message = std::string(VerdictText(j.verdict)) + " (" + VerdictJsonName(j.verdict) + ")";
+  std::string message =
+      std::string(VerdictText(j.verdict)) + " (" + VerdictJsonName(j.verdict) + ")";
   if (j.verdict == Verdict::kMismatch) {
     message += " at";
     for (std::size_t i = 0; i < j.mismatch_at.size(); ++i)
@@ -64,9 +65,11 @@ std::string VerdictMessage(const Judgement& j) {
 }
 
 std::string CaseXml(const JUnitCase& c, const std::string& classname) {
-  std::string out = "    <testcase" + Attribute("name", c.name) + Attribute("classname", classname) +
-                    Attribute("time", Seconds(c.seconds));
-  if (c.skipped) return out + ">\n      <skipped" + Attribute("message", "not reached") + "/>\n    </testcase>\n";
+  std::string out = "    <testcase" + Attribute("name", c.name) +
+                    Attribute("classname", classname) + Attribute("time", Seconds(c.seconds));
+  if (c.skipped)
+    return out + ">\n      <skipped" + Attribute("message", "not reached") +
+           "/>\n    </testcase>\n";
   out += ">\n";
   const std::string message = VerdictMessage(c.judgement);
   if (c.error)
@@ -76,7 +79,8 @@ std::string CaseXml(const JUnitCase& c, const std::string& classname) {
     out += "      <failure" + Attribute("message", message) +
            Attribute("type", VerdictJsonName(c.judgement.verdict)) + ">" +
            XmlEscaped(VerdictLogLine(c.judgement)) + "</failure>\n";
-  out += "      <system-out>" + XmlEscaped("sent: " + Hex(c.sent) + "\nanswer: " + Hex(c.answer) + "\n") +
+  out += "      <system-out>" +
+         XmlEscaped("sent: " + Hex(c.sent) + "\nanswer: " + Hex(c.answer) + "\n") +
          "</system-out>\n";
   return out + "    </testcase>\n";
 }
@@ -87,14 +91,30 @@ std::string XmlEscaped(const std::string& text) {
   std::string out;
   for (const char ch : text) {
     switch (ch) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&apos;"; break;
-      case '\n': out += "&#10;"; break;
-      case '\r': out += "&#13;"; break;
-      case '\t': out += "&#9;"; break;
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\'':
+        out += "&apos;";
+        break;
+      case '\n':
+        out += "&#10;";
+        break;
+      case '\r':
+        out += "&#13;";
+        break;
+      case '\t':
+        out += "&#9;";
+        break;
       default:
         out += static_cast<unsigned char>(ch) < 0x20 || ch == 0x7F ? ' ' : ch;
     }

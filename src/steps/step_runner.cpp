@@ -27,8 +27,8 @@ StepRunner::StepRunner(SendCycle& cycle, CycleJudge& judge, std::vector<TestStep
   if (payloads_.size() != steps_.size())
     throw std::invalid_argument("StepRunner: one payload per step");
   for (const TestStep& step : steps_)
-    fields_.push_back(step.fields.empty() ? nullptr
-                                          : std::make_unique<SendFields>(step.fields, read_, write_));
+    fields_.push_back(
+        step.fields.empty() ? nullptr : std::make_unique<SendFields>(step.fields, read_, write_));
 }
 
 StepRunner::~StepRunner() = default;

@@ -29,12 +29,12 @@ class SendCycle;
 
 // One step carried out.
 struct StepResult {
-  std::size_t step = 0;   // index in the file's steps
+  std::size_t step = 0;    // index in the file's steps
   int32_t repetition = 1;  // from 1
   bool error = false;      // a run-time error ended its cycle
   Judgement judgement;
-  std::vector<uint8_t> sent;    // the datagram as it last went out; empty when none did
-  std::vector<uint8_t> answer;  // the answer judged; empty when none came
+  std::vector<uint8_t> sent;             // the datagram as it last went out; empty when none did
+  std::vector<uint8_t> answer;           // the answer judged; empty when none came
   std::chrono::duration<double> time{};  // from the cycle's start to its verdict
 };
 

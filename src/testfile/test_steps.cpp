@@ -26,11 +26,10 @@ std::string ReadStep(const QJsonValue& value, const std::string& path, const std
     return Quoted(path) + " は {\"payload\": {…}, \"expect\": {…}} の形で書いてください。";
   const QJsonObject object = value.toObject();
   const std::string prefix = path + ".";
-  if (const std::string unknown =
-          UnknownKey(object,
-                     {"name", "payload", "fields", "expect", "timeout_ms", "retries", "wait_ms",
-                      "on_fail"},
-                     prefix);
+  if (const std::string unknown = UnknownKey(
+          object,
+          {"name", "payload", "fields", "expect", "timeout_ms", "retries", "wait_ms", "on_fail"},
+          prefix);
       !unknown.empty())
     return UnknownKeyMessage(unknown);
   if (!object.contains("payload")) return Quoted(path) + " に \"payload\" がありません。";
@@ -47,8 +46,7 @@ std::string ReadStep(const QJsonValue& value, const std::string& path, const std
   step.expect_fields = std::move(parts.expect_fields);
 
   double number = -1;
-  if (std::string error =
-          ReadNumber(object, "timeout_ms", prefix, 0, kLongestWaitMs, true, number);
+  if (std::string error = ReadNumber(object, "timeout_ms", prefix, 0, kLongestWaitMs, true, number);
       !error.empty())
     return error;
   if (number >= 0) step.timeout_ms = static_cast<int32_t>(number);
@@ -78,8 +76,9 @@ std::string ReadStep(const QJsonValue& value, const std::string& path, const std
 TestFileRead ReadTestSteps(const QJsonObject& root, const std::string& folder) {
   for (const char* single : {"payload", "fields", "expect"})
     if (root.contains(single))
-      return Refused(Quoted(single) +
-                     " は \"steps\" のある試験ファイルには書けません（手順ごとに書いてください）。");
+      return Refused(
+          Quoted(single) +
+          " は \"steps\" のある試験ファイルには書けません（手順ごとに書いてください）。");
   if (const std::string unknown = UnknownKey(root, {"ostrel_test", "name", "steps", "repeat"}, "");
       !unknown.empty())
     return Refused(UnknownKeyMessage(unknown));
@@ -100,8 +99,7 @@ TestFileRead ReadTestSteps(const QJsonObject& root, const std::string& folder) {
   const QJsonArray steps = root["steps"].toArray();
   for (qsizetype i = 0; i < steps.size(); ++i) {
     TestStep step;
-    if (std::string error =
-            ReadStep(steps[i], "steps[" + std::to_string(i) + "]", folder, step);
+    if (std::string error = ReadStep(steps[i], "steps[" + std::to_string(i) + "]", folder, step);
         !error.empty())
       return Refused(std::move(error));
     test.steps.push_back(std::move(step));

@@ -1,9 +1,9 @@
 #include "test_window.h"
 
 #include <QComboBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
-#include <QHeaderView>
 #include <QPushButton>
 #include <QTableWidget>
 #include <algorithm>
@@ -120,12 +120,10 @@ void TestWindow::BuildControls() {
   cmdRun_ = MakeDialogButton(this, "cmdRun", "実行", TwipsRect(8040, 5580, 1575, 375));
   cmdStop_ = MakeDialogButton(this, "cmdStop", "停止", TwipsRect(8040, 6060, 1575, 375));
 
-  connect(cmdRun_, &QPushButton::clicked, this, [this] {
-    RunHandled("cmdRun_Click", [&] { session_.Run(); });
-  });
-  connect(cmdStop_, &QPushButton::clicked, this, [this] {
-    RunHandled("cmdStop_Click", [&] { session_.Stop(); });
-  });
+  connect(cmdRun_, &QPushButton::clicked, this,
+          [this] { RunHandled("cmdRun_Click", [&] { session_.Run(); }); });
+  connect(cmdStop_, &QPushButton::clicked, this,
+          [this] { RunHandled("cmdStop_Click", [&] { session_.Stop(); }); });
   connect(cmdApply_, &QPushButton::clicked, this, &TestWindow::cmdApply_Click);
   connect(cmdClear_, &QPushButton::clicked, this, &TestWindow::cmdClear_Click);
   connect(cmdReset_, &QPushButton::clicked, this, [this] {
@@ -190,13 +188,16 @@ void TestWindow::ShowSteps() {
   };
   for (std::size_t i = 0; i < steps.size(); ++i) {
     const int row = static_cast<int>(i);
-    cell(row, 0, QString::number(row + 1) + QLatin1Char(' ') + QString::fromStdString(steps[i].name));
+    cell(row, 0,
+         QString::number(row + 1) + QLatin1Char(' ') + QString::fromStdString(steps[i].name));
     const std::optional<CycleRecord>& result = session_.StepResults()[i];
     const std::optional<Judgement>& judgement = result ? result->judgement : std::nullopt;
-    QTableWidgetItem* verdict = cell(row, 1, judgement ? Q(VerdictText(judgement->verdict)) : QString());
+    QTableWidgetItem* verdict =
+        cell(row, 1, judgement ? Q(VerdictText(judgement->verdict)) : QString());
     verdict->setForeground(judgement ? QColor(VerdictColour(judgement->verdict)) : QColor());
-    cell(row, 2, result && result->rtt_ms ? QString::number(*result->rtt_ms, 'f', 3) + QStringLiteral(" ms")
-                                          : QString());
+    cell(row, 2,
+         result && result->rtt_ms ? QString::number(*result->rtt_ms, 'f', 3) + QStringLiteral(" ms")
+                                  : QString());
     cell(row, 3, result ? QString::number(result->transmissions) : QString());
   }
 }

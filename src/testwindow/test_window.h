@@ -5,8 +5,8 @@
 // text with its time, the counts of each verdict since the start or "リセット", and
 // "解除", which clears the expectation. A test file with steps adds below them a table of
 // its steps (name, verdict, round-trip time, transmissions of each step's last cycle) and
-// "実行" (one run of the steps) and "停止" (the run ends after the running step). Modeless; the main window keeps one and raises
-// it when opened again.
+// "実行" (one run of the steps) and "停止" (the run ends after the running step). Modeless; the
+// main window keeps one and raises it when opened again.
 
 #include <QWidget>
 #include <optional>

@@ -74,8 +74,9 @@ TEST(TestFileTest, RefusalsNameTheKeyAndTheReason) {
             "\"payload\" には \"hex\" か \"file\" のどちらか一つを書いてください。");
   EXPECT_EQ(Refusal(R"({"ostrel_test": 1, "payload": {"hex": "01 ZZ"}})"),
             "\"payload.hex\": \"ZZ\" は16進数のバイトではありません。");
-  EXPECT_EQ(Refusal(R"({"ostrel_test": 1, "payload": {"hex": "01"}, "steps": []})"),
-            "\"payload\" は \"steps\" のある試験ファイルには書けません（手順ごとに書いてください）。");
+  EXPECT_EQ(
+      Refusal(R"({"ostrel_test": 1, "payload": {"hex": "01"}, "steps": []})"),
+      "\"payload\" は \"steps\" のある試験ファイルには書けません（手順ごとに書いてください）。");
   EXPECT_NE(Refusal(R"({"ostrel_test": 1,)").find("JSON"), std::string::npos);
   EXPECT_NE(Refusal("[1]").find("オブジェクト"), std::string::npos);
 }
@@ -136,7 +137,8 @@ TEST(TestFileTest, StepRefusalsNameTheStepsKey) {
             "\"steps[1].on_fail\" の値 \"retry\" は \"stop\"、\"next\" のどちらでもありません。");
   EXPECT_EQ(steps(R"({"payload": {"hex": "01"}, "wait": 5})"),
             "\"steps[1].wait\" は試験ファイルのキーではありません。");
-  EXPECT_EQ(steps(R"({"expect": {"pattern": "01"}})"), "\"steps[1]\" に \"payload\" がありません。");
+  EXPECT_EQ(steps(R"({"expect": {"pattern": "01"}})"),
+            "\"steps[1]\" に \"payload\" がありません。");
   EXPECT_EQ(Refusal(R"({"ostrel_test": 1, "repeat": 0, "steps": [{"payload": {"hex": "01"}}]})"),
             "\"repeat\" の値 0 は 整数 1～1000000 の範囲で書いてください。");
   EXPECT_NE(Refusal(R"({"ostrel_test": 1, "steps": []})").find("一つ以上"), std::string::npos);

@@ -296,14 +296,16 @@ TEST_F(TestMenuTest, StepsRunFromTheTestWindowAndStopAfterTheRunningStep) {
     while (device.hasPendingDatagrams()) {
       const QNetworkDatagram d = device.receiveDatagram();
       const char first = d.data().isEmpty() ? 0 : d.data()[0];
-      if (first == '\xAA') device.writeDatagram(QByteArray("\xAA\x81", 2), d.senderAddress(), d.senderPort());
-      if (first == '\xCC') device.writeDatagram(QByteArray("\xCC\x00", 2), d.senderAddress(), d.senderPort());
+      if (first == '\xAA')
+        device.writeDatagram(QByteArray("\xAA\x81", 2), d.senderAddress(), d.senderPort());
+      if (first == '\xCC')
+        device.writeDatagram(QByteArray("\xCC\x00", 2), d.senderAddress(), d.senderPort());
     }
   });
   const std::string ini = dir_ / "settings.ini";
   WriteFileBytes(ini, "[IPAddress]\r\nIPAddress=127.0.0.1\r\n[Port]\r\nUdpSrcPort=" +
-                          std::to_string(test::FreeLoopbackPort()) + "\r\nUdpDestPort=" +
-                          std::to_string(device.localPort()) +
+                          std::to_string(test::FreeLoopbackPort()) +
+                          "\r\nUdpDestPort=" + std::to_string(device.localPort()) +
                           "\r\n[Maintenance]\r\nSendInterval=2000\r\nSendIntervalUnit=0\r\n"
                           "CommonSendRetry=1\r\nPingRetry=1\r\nUdpAnsTimerInteval=10\r\n"
                           "UdpAnsTimeOut=100\r\nLogMaxSize=3\r\nLogGenerations=10\r\n");
@@ -326,8 +328,8 @@ TEST_F(TestMenuTest, StepsRunFromTheTestWindowAndStopAfterTheRunningStep) {
 
   bool excluded = false;  // while the run goes on
   QTimer::singleShot(20, [&] {
-    excluded = !window_.cmdSendData()->isEnabled() && !w.cmdRun()->isEnabled() &&
-               w.cmdStop()->isEnabled();
+    excluded =
+        !window_.cmdSendData()->isEnabled() && !w.cmdRun()->isEnabled() && w.cmdStop()->isEnabled();
   });
   const std::size_t log_before = Log().size();
   w.cmdRun()->click();
