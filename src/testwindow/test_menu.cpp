@@ -180,6 +180,14 @@ bool TestMenu::LoadPayload(const TestFile& test) {
 }
 
 bool TestMenu::SaveTestFile(const std::string& path) {
+  // The window writes single requests: saving would lose the open file's steps.
+  if (!session_->Steps().empty()) {
+    ShowMessage(&window_,
+                std::string(kSaveFailed) + "\r\n" + path + "\r\n" +
+                    "手順（\"steps\"）のある試験ファイルは画面からは保存できません。",
+                MsgIcon::Critical);
+    return false;
+  }
   return RunHandled("SaveTest_Click", [&] {
     std::vector<uint8_t> payload;
     SetByteArrayFromGrid(payload, send_grid_);

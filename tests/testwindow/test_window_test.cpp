@@ -359,6 +359,13 @@ TEST_F(TestMenuTest, StepsRunFromTheTestWindowAndStopAfterTheRunningStep) {
   EXPECT_EQ(text(0, 1), "応答なし");
   EXPECT_EQ(text(1, 1), "") << "not run after 停止";
   EXPECT_FALSE(w.cmdStop()->isEnabled());
+
+  // Saving would lose the steps: refused, the file as it was; 解除 clears them.
+  EXPECT_FALSE(menu().SaveTestFile(dir_ / "stop.json"));
+  EXPECT_NE(test::ReadFileBytes(dir_ / "stop.json").find("steps"), std::string::npos);
+  w.cmdClear()->click();
+  EXPECT_TRUE(menu().session().Steps().empty());
+  EXPECT_FALSE(w.tblSteps()->isVisible());
 }
 
 }  // namespace
