@@ -132,6 +132,15 @@ void MainWindow::RunSteps() {
     runner_ = &runner;
     cmdSendData_->setEnabled(false);
     UpdateRunState();
+    // However the run ends, the window sends as before it (unless the program is ending).
+    const auto finish = [&] {
+      runner_ = nullptr;
+      observers_.Remove(&recorder);
+      if (ending_) return;
+      cycle_->SetPayloadFiller(sendFields_.get());
+      cmdSendData_->setEnabled(true);
+      UpdateRunState();
+    };
     try {
       runner.Run(session.Repeat(), [&](const StepResult& result) {
         CycleRecord record = recorder.TakeEnded().value_or(CycleRecord{});
@@ -139,16 +148,10 @@ void MainWindow::RunSteps() {
         session.SetStepResult(result.step, record);
       });
     } catch (...) {
-      runner_ = nullptr;
-      observers_.Remove(&recorder);
+      finish();
       throw;
     }
-    runner_ = nullptr;
-    observers_.Remove(&recorder);
-    if (ending_) return;
-    cycle_->SetPayloadFiller(sendFields_.get());
-    cmdSendData_->setEnabled(true);
-    UpdateRunState();
+    finish();
   });
 }
 

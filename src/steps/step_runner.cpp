@@ -39,6 +39,16 @@ void StepRunner::Stop() {
 }
 
 RunEnd StepRunner::Run(int32_t repeat, const std::function<void(const StepResult&)>& each) {
+  // The cycle is the settings' again however the run ends: no filler of this runner stays.
+  struct Restore {
+    StepRunner& runner;
+    ~Restore() {
+      runner.cycle_.SetPayloadFiller(nullptr);
+      runner.cycle_.SetCycleLimits(std::nullopt, std::nullopt);
+      runner.cycle_.SetCheckReachability(true);
+      runner.judge_.SetExpectation(std::nullopt);
+    }
+  } restore{*this};
   RunEnd end = RunEnd::kCompleted;
   bool checked = false;
   for (int32_t repetition = 1; repetition <= repeat && end == RunEnd::kCompleted; ++repetition) {
@@ -88,10 +98,6 @@ RunEnd StepRunner::Run(int32_t repeat, const std::function<void(const StepResult
       }
     }
   }
-  cycle_.SetPayloadFiller(nullptr);
-  cycle_.SetCycleLimits(std::nullopt, std::nullopt);
-  cycle_.SetCheckReachability(true);
-  judge_.SetExpectation(std::nullopt);
   return end;
 }
 

@@ -61,10 +61,12 @@ class StepRunner {
   ~StepRunner();
 
   // Carries out one run; `each` is told every step right after its verdict. The cycle's
-  // limits, check and payload filler are the settings' again afterwards.
+  // limits, check and payload filler are the settings' again afterwards (no filler), also
+  // when `each` or the send grid's `write` raises, which ends the run.
   RunEnd Run(int32_t repeat, const std::function<void(const StepResult&)>& each);
 
-  // The run ends after the running step (at once during a step's wait).
+  // The run ends after the running step (at once during a step's wait); a later run of this
+  // runner carries out nothing.
   void Stop();
   bool Stopping() const { return stop_; }
 
