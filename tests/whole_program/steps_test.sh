@@ -161,7 +161,7 @@ check "the counter counts the step's cycles: 1 to 4" bash -c '[ "$(grep -o "sent
 send_pid=$!
 for _ in $(seq 100); do grep -q '^step 1 ' "$work/slow.out" 2>/dev/null && break; sleep 0.05; done
 sleep 0.3
-pkill -INT -P "$send_pid" 2>/dev/null || kill -INT "$send_pid"
+kill -INT "$send_pid"  # the subshell became ostrel-send (exec)
 wait "$send_pid"; rc=$?
 check "Ctrl-C: the running step ends, the next is not run (rc $rc)" test "$(steps_of slow)" -eq 2
 check "the summary says the run was interrupted" grep -q '(interrupted)' "$work/slow.out"
