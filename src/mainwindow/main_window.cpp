@@ -106,6 +106,7 @@ void MainWindow::EnableTests() {
   // Periodic sending and a run of steps exclude each other.
   connect(cmdSendData_, &QPushButton::clicked, this, &MainWindow::UpdateRunState);
   connect(tmrSend_, &Timer::Tick, this, &MainWindow::UpdateRunState);
+  connect(tmrNowDateTime_, &Timer::Tick, this, &MainWindow::UpdateRunState);  // any other way
   CountVerdicts();
 }
 

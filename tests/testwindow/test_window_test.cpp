@@ -360,6 +360,13 @@ TEST_F(TestMenuTest, StepsRunFromTheTestWindowAndStopAfterTheRunningStep) {
   EXPECT_EQ(text(1, 1), "") << "not run after 停止";
   EXPECT_FALSE(w.cmdStop()->isEnabled());
 
+  // Periodic sending and a run exclude each other.
+  window_.cmdSendData()->click();  // one cycle, then periodic sending
+  ASSERT_TRUE(window_.tmrSend()->Enabled());
+  EXPECT_FALSE(w.cmdRun()->isEnabled());
+  window_.cmdSendData()->click();  // 送信停止
+  EXPECT_TRUE(w.cmdRun()->isEnabled());
+
   // Saving would lose the steps: refused, the file as it was; 解除 clears them.
   EXPECT_FALSE(menu().SaveTestFile(dir_ / "stop.json"));
   EXPECT_NE(test::ReadFileBytes(dir_ / "stop.json").find("steps"), std::string::npos);
