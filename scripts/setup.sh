@@ -5,7 +5,7 @@ packages=(
   g++ cmake ninja-build qt6-base-dev qt6-charts-dev libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-translations-l10n fonts-noto-cjk xvfb xdotool imagemagick x11-utils
-  socat iputils-ping iproute2 libcap2-bin python3-crcmod tshark wireshark-common
+  socat iputils-ping iproute2 libcap2-bin python3-crcmod python3-junitparser tshark wireshark-common
   clang-14 libclang-rt-14-dev
   dpkg-dev desktop-file-utils appstream librsvg2-bin
 )

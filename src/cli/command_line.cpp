@@ -32,7 +32,10 @@ class Parser {
     Add({"dest"}, "送信先 IP アドレス", "address");
     Add({"port"}, "送信先ポート番号（0～65535）", "n");
     Add({"src-port"}, "送信元ポート番号（0～65535）", "n");
-    Add({"c", "count"}, "送信サイクル数（既定 1、0 は中断されるまで）", "n");
+    Add({"c", "count"},
+        "送信サイクル数（既定 1、0 は中断されるまで。手順（steps）のある試験ファイルでは"
+        "手順全体を実行する回数）",
+        "n");
     Add({"interval"},
         "サイクルの終わりから次のサイクルまでのミリ秒（0～3600000、既定は設定の送信周期）", "ms");
     Add({"timeout"}, "応答タイムアウト（ミリ秒）", "ms");
@@ -49,7 +52,9 @@ class Parser {
         "file");
     Add({"test"},
         "試験ファイル（送信データと期待応答。--data・--hex・--expect・--expect-from "
-        "はその部分を置き換える）",
+        "はその部分を置き換える。手順（steps）があれば手順を順に実行し、1 手順 1 行で出力する）",
+        "file");
+    Add({"junit"}, "手順の結果を JUnit XML（CI サーバーが読む形式）でこのファイルに書き出す",
         "file");
     Add({"expect"}, "期待応答のパターン（例: \"01 03 04 ?? ?? *\"）", "pattern");
     Add({"expect-from"}, "応答してよい送信元: address（既定）、address-and-port、any", "rule");
@@ -152,6 +157,11 @@ class Parser {
     if (IsSet("pcap")) {
       o.pcap = Value("pcap");
       if (o.pcap.empty()) return Error("--pcap: ファイル名がありません。");
+    }
+    if (IsSet("junit")) {
+      o.junit_file = Value("junit");
+      if (o.junit_file.empty()) return Error("--junit: ファイル名がありません。");
+      if (!o.test_file) return Error("--junit には手順のある試験ファイル（--test）が要ります。");
     }
     if (IsSet("crc") && !Crc(o.fields)) return failure_;
     result.action = CommandLine::Action::kRun;

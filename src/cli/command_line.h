@@ -47,6 +47,7 @@ struct SendOptions {
   bool quiet = false;      // the summary only
   std::string answer_out;  // where the last answer's bytes go; empty: nowhere
   std::string pcap;        // the capture file of every datagram; empty: none
+  std::string junit_file;  // where the JUnit report of a test file's steps goes; empty: nowhere
 };
 
 struct CommandLine {

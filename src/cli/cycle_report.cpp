@@ -114,37 +114,6 @@ const char* OutcomeName(CycleOutcome outcome) {
   return "error";
 }
 
-// ---- the recorder ----
-
-void CycleRecorder::CycleStarted() {
-  current_ = CycleRecord{};
-  ended_ = false;
-}
-
-void CycleRecorder::Transmitted(std::size_t bytes, TimePoint sent, int attempt) {
-  current_.transmissions = attempt;
-  current_.sent_bytes = bytes;
-  last_sent_ = sent;
-}
-
-void CycleRecorder::Arrived(std::size_t bytes, TimePoint arrival, bool answer) {
-  if (!answer) return;  // unsolicited: no transmission waited for it
-  current_.answer_bytes = bytes;
-  const std::chrono::duration<double, std::milli> rtt = arrival - last_sent_;
-  current_.rtt_ms = std::max(rtt.count(), 0.0);
-}
-
-void CycleRecorder::CycleEnded(CycleOutcome outcome) {
-  current_.outcome = outcome;
-  ended_ = true;
-}
-
-std::optional<CycleRecord> CycleRecorder::TakeEnded() {
-  if (!ended_) return std::nullopt;
-  ended_ = false;
-  return current_;
-}
-
 // ---- the summary ----
 
 void RunSummary::Add(const CycleRecord& record) {
@@ -176,19 +145,44 @@ int ExitStatus(const RunSummary& s) {
 
 // ---- printing ----
 
-std::string CycleText(int64_t number, const CycleRecord& r) {
-  return "cycle " + std::to_string(number) + ": " + OutcomeName(r.outcome) +
-         " sent=" + std::to_string(r.sent_bytes) + " answer=" + Or(r.answer_bytes, "-", Count) +
+namespace {
+
+std::string RecordText(const CycleRecord& r) {
+  return std::string(OutcomeName(r.outcome)) + " sent=" + std::to_string(r.sent_bytes) +
+         " answer=" + Or(r.answer_bytes, "-", Count) +
          " rtt=" + Or(r.rtt_ms, "-", [](double v) { return Ms(v) + "ms"; }) +
          " transmissions=" + std::to_string(r.transmissions) + VerdictFields(r.judgement) + "\n";
 }
 
-std::string CycleJson(int64_t number, const CycleRecord& r) {
-  return "{\"type\":\"cycle\",\"cycle\":" + std::to_string(number) + ",\"outcome\":\"" +
-         OutcomeName(r.outcome) + "\",\"transmissions\":" + std::to_string(r.transmissions) +
+std::string RecordMembers(const CycleRecord& r) {
+  return std::string(",\"outcome\":\"") + OutcomeName(r.outcome) +
+         "\",\"transmissions\":" + std::to_string(r.transmissions) +
          ",\"sent_bytes\":" + std::to_string(r.sent_bytes) +
          ",\"answer_bytes\":" + Or(r.answer_bytes, "null", Count) +
          ",\"rtt_ms\":" + Or(r.rtt_ms, "null", Ms) + VerdictMembers(r.judgement) + "}\n";
+}
+
+}  // namespace
+
+std::string CycleText(int64_t number, const CycleRecord& r) {
+  return "cycle " + std::to_string(number) + ": " + RecordText(r);
+}
+
+std::string CycleJson(int64_t number, const CycleRecord& r) {
+  return "{\"type\":\"cycle\",\"cycle\":" + std::to_string(number) + RecordMembers(r);
+}
+
+std::string StepText(const StepPlace& place, const CycleRecord& r) {
+  return "step " + std::to_string(place.step) + " " + JsonString(OneLine(place.name)) + " (run " +
+         std::to_string(place.run) + ", repeat " + std::to_string(place.repetition) +
+         "): " + RecordText(r);
+}
+
+std::string StepJson(const StepPlace& place, const CycleRecord& r) {
+  return "{\"type\":\"step\",\"run\":" + std::to_string(place.run) +
+         ",\"repeat\":" + std::to_string(place.repetition) +
+         ",\"step\":" + std::to_string(place.step) + ",\"name\":" + JsonString(place.name) +
+         RecordMembers(r);
 }
 
 std::string SummaryText(const RunSummary& s, const Destination& d) {

@@ -3,6 +3,7 @@
 // end, built from what the cycle reports to its observer.
 //
 //   SendCycle --observer--> CycleRecorder --TakeEnded--> CycleRecord --Add--> RunSummary
+//                           (steps/cycle_recorder.h)
 //                                                           |                    |
 //                                               CycleText / CycleJson   SummaryText / SummaryJson
 //                                                                        ExitStatus
@@ -12,7 +13,7 @@
 #include <optional>
 #include <string>
 
-#include "transmission/send_cycle_observer.h"
+#include "steps/cycle_recorder.h"
 #include "verification/verdict.h"
 
 namespace ostrel {
@@ -23,37 +24,6 @@ inline constexpr int kExitNotAnswered = 1;    // a cycle went unanswered or foun
 inline constexpr int kExitUsage = 2;          // bad arguments, settings or test file; nothing sent
 inline constexpr int kExitRunTimeError = 3;   // port in use, log not writable, …
 inline constexpr int kExitNotAsExpected = 4;  // all answered, but not every answer was 一致
-
-// One ended cycle.
-struct CycleRecord {
-  CycleOutcome outcome = CycleOutcome::kError;
-  int transmissions = 0;
-  std::size_t sent_bytes = 0;               // of the latest transmission; 0 when none
-  std::optional<std::size_t> answer_bytes;  // of the datagram that answered
-  std::optional<double> rtt_ms;             // its arrival less the answered transmission's send
-  std::optional<Judgement> judgement;       // the verdict, when an expectation was set
-};
-
-// Listens to a send cycle and keeps the record of the one under way.
-class CycleRecorder final : public SendCycleObserver {
- public:
-  void CycleStarted() override;
-  void Transmitted(std::size_t bytes, TimePoint sent, int attempt) override;
-  void TransmitStamped(TimePoint sent) override { last_sent_ = sent; }
-  void Arrived(std::size_t bytes, TimePoint arrival, bool answer) override;
-  void CycleEnded(CycleOutcome outcome) override;
-
-  // The record of the cycle that ended since the last CycleStarted, once; nullopt when
-  // none did (the cycle was abandoned).
-  std::optional<CycleRecord> TakeEnded();
-  // What the cycle under way, or abandoned, has done so far.
-  const CycleRecord& Unfinished() const { return current_; }
-
- private:
-  CycleRecord current_;
-  TimePoint last_sent_{};
-  bool ended_ = false;
-};
 
 // The run so far.
 struct RunSummary {
@@ -98,6 +68,20 @@ std::string CycleText(int64_t number, const CycleRecord& record);
 //  "answer_bytes":4,"rtt_ms":0.213}; a missing value is null. With a verdict,
 //  "verdict":"mismatch","mismatch_at":[4,5] follow ("mismatch_at" for a mismatch only).
 std::string CycleJson(int64_t number, const CycleRecord& record);
+// Where a step stands in a run of a test file's steps, all from 1, and its name ("" when
+// it has none).
+struct StepPlace {
+  int64_t run = 1;
+  int32_t repetition = 1;
+  std::size_t step = 1;
+  std::string name;
+};
+// 'step 2 "read" (run 1, repeat 3): answered sent=8 answer=9 rtt=0.213ms transmissions=1
+// verdict=match', the cycle's line after the step's place.
+std::string StepText(const StepPlace& place, const CycleRecord& record);
+// {"type":"step","run":1,"repeat":3,"step":2,"name":"read","outcome":"answered",…}, the
+// cycle's members after the step's place.
+std::string StepJson(const StepPlace& place, const CycleRecord& record);
 // Three lines in the manner of nping: heading, counts, round-trip times; then with
 // verdicts the test's name (when it has one) and the count of each verdict; a last line
 // when log lines were lost. The JSON form always has "lost_log_lines"; with verdicts,

@@ -6,7 +6,10 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QTimer>
+#include <array>
+#include <chrono>
 #include <csignal>
+#include <filesystem>
 #include <utility>
 
 #include "capture/capture_control.h"
@@ -22,6 +25,8 @@
 #include "sendfields/send_fields.h"
 #include "signal_watch.h"
 #include "startup/working_folders.h"
+#include "steps/junit_report.h"
+#include "steps/step_runner.h"
 #include "terminal_view.h"
 #include "testfile/test_file.h"
 #include "transmission/observer_fan_out.h"
@@ -62,6 +67,7 @@ TerminalSend::~TerminalSend() = default;
 void TerminalSend::RequestStop() {
   ++stop_requests_;
   if (waiting_) waiting_->quit();
+  if (runner_) runner_->Stop();
   if (stop_requests_ > 1 && cycle_ && cycle_->CycleRunning()) {
     cycle_->Abandon();
     if (ping_check_) ping_check_->Cancel();
@@ -144,6 +150,15 @@ int TerminalSend::PreparePayload(std::vector<uint8_t>& payload) {
       return kExitUsage;
     }
     test = std::move(read.test);
+    if (!test->steps.empty()) {
+      steps_test_ = std::move(test);
+      return PrepareSteps(test_file);
+    }
+  }
+  if (!options_.junit_file.empty()) {
+    err_ << "ostrel-send: --test " << test_file
+         << ": 手順（\"steps\"）がないため --junit は使えません。" << std::endl;
+    return kExitUsage;
   }
 
   // The bytes: --data, else --hex, else the test file's.
@@ -200,12 +215,169 @@ int TerminalSend::PreparePayload(std::vector<uint8_t>& payload) {
   return -1;
 }
 
+int TerminalSend::PrepareSteps(const std::string& test_file) {
+  const std::string at = "ostrel-send: --test " + test_file + ": ";
+  for (const auto& [given, option] : {std::pair{options_.data_file.has_value(), "--data"},
+                                      std::pair{!options_.hex_bytes.empty(), "--hex"},
+                                      std::pair{options_.expect.has_value(), "--expect"},
+                                      std::pair{options_.expect_from.has_value(), "--expect-from"},
+                                      std::pair{!options_.fields.empty(), "--crc"}}) {
+    if (given) {
+      err_ << at << "手順（\"steps\"）のある試験ファイルには " << option
+           << " は使えません（手順ごとに書いてください）。" << std::endl;
+      return kExitUsage;
+    }
+  }
+  test_name_ = steps_test_->name;
+  const std::vector<TestStep>& steps = steps_test_->steps;
+  for (std::size_t i = 0; i < steps.size(); ++i) {
+    const std::string step = "steps[" + std::to_string(i) + "]";
+    std::vector<uint8_t> bytes = steps[i].payload.bytes;
+    if (steps[i].payload.FromFile()) {
+      PayloadResult loaded = LoadPayloadFile(steps[i].payload.file);
+      if (!loaded.error.empty()) {
+        err_ << at << step << ".payload.file: " << loaded.error << std::endl;
+        return kExitUsage;
+      }
+      bytes = std::move(loaded.bytes);
+      if (const std::string error = FieldsFitError(steps[i].fields, bytes.size()); !error.empty()) {
+        err_ << at << step << ": " << error << std::endl;
+        return kExitUsage;
+      }
+    }
+    step_payloads_.push_back(std::move(bytes));
+  }
+  if (!options_.junit_file.empty()) {
+    try {
+      CheckReplaceable(options_.junit_file);
+    } catch (const std::exception& error) {
+      err_ << "ostrel-send: --junit " << options_.junit_file << ": " << DescriptionOf(error)
+           << std::endl;
+      return kExitUsage;
+    }
+  }
+  return -1;
+}
+
 int TerminalSend::Run() {
   SignalWatch watch({SIGINT, SIGTERM});
   connect(&watch, &SignalWatch::Received, this, &TerminalSend::RequestStop);
   std::vector<uint8_t> payload;
   if (const int status = Prepare(payload); status >= 0) return status;
-  return RunCycles(payload);
+  return steps_test_ ? RunSteps() : RunCycles(payload);
+}
+
+// Starts the capture of --pcap, if asked for, on the cycle's watchers; false (after saying
+// why) when its file cannot be made. A write that fails later is said once; the run goes on.
+bool TerminalSend::StartCapture(CaptureControl& capture, const CycleJudge& judge) {
+  if (options_.pcap.empty()) return true;
+  capture.SetAnswerNote([&judge](const AnswerReport& answer) {
+    return AnswerVerdictLine(judge.CurrentExpectation(), answer);
+  });
+  try {
+    capture.Start(options_.pcap);
+  } catch (const std::exception& error) {
+    err_ << "ostrel-send: --pcap " << options_.pcap << ": " << DescriptionOf(error) << std::endl;
+    return false;
+  }
+  capture.SetChangeListener([this, &capture] {
+    if (capture.FailureText().empty()) return;
+    err_ << "ostrel-send: --pcap " << options_.pcap << ": " << capture.FailureText()
+         << "（キャプチャを止めました。送信は続けます）" << std::endl;
+  });
+  return true;
+}
+
+int TerminalSend::RunSteps() {
+  SocketControl wscSend;
+  TerminalView view({});
+  CycleRecorder recorder;
+  CycleJudge judge(
+      [](const Judgement& judgement) { WriteLog(intToolKind, VerdictLogLine(judgement)); });
+  ObserverFanOut watchers;
+  watchers.Add(&recorder);
+  watchers.Add(&judge);
+  CaptureControl capture(watchers, [this] { return int{settings_.intCommonSendRetry}; });
+  if (!StartCapture(capture, judge)) return kExitUsage;
+  SendCycle cycle(settings_, wscSend, tmrSend_, tmrRcvAns_, view, ping_);
+  cycle.SetObserver(&watchers);
+  connect(&tmrRcvAns_, &Timer::Tick, &cycle, &SendCycle::tmrRcvAns_Timer);
+  connect(&wscSend, &SocketControl::DataArrival, &cycle, &SendCycle::wscSend_DataArrival);
+  cycle_ = &cycle;
+  const std::vector<TestStep>& steps = steps_test_->steps;
+  StepRunner runner(
+      cycle, judge, steps, step_payloads_, [&view] { return view.Payload(); },
+      [&view](const std::vector<uint8_t>& bytes) { view.SetPayload(bytes); });
+  runner_ = &runner;
+
+  RunSummary summary;
+  summary.verdicts.emplace();
+  summary.test_name = test_name_;
+  const std::string suite_name =
+      !test_name_.empty() ? test_name_
+                          : std::filesystem::path(options_.test_file.value_or("")).stem().string();
+  const auto case_name = [&steps](std::size_t i) {
+    return std::to_string(i + 1) + (steps[i].name.empty() ? "" : " " + steps[i].name);
+  };
+  std::vector<JUnitSuite> suites;
+  QCoreApplication::processEvents();  // a Ctrl-C while the settings were read
+  for (int64_t run = 1; options_.count == 0 || run <= options_.count; ++run) {
+    if (stop_requests_ > 0 || output_closed_) break;
+    if (run > 1) {
+      if (!WaitInterval(period_ms_)) break;
+      if (!RunHandled("tmrSend_Timer", RotateTheLog)) {
+        ++summary.errors;
+        break;
+      }
+    }
+    JUnitSuite suite{suite_name + " run " + std::to_string(run), CurrentClock().Now(), 0, {}};
+    const auto started = std::chrono::steady_clock::now();
+    int32_t repetition = 1;
+    std::size_t next = 0;
+    const RunEnd end = runner.Run(steps_test_->repeat, [&](const StepResult& result) {
+      CycleRecord record = recorder.TakeEnded().value_or(CycleRecord{});
+      record.judgement = result.judgement;
+      summary.Add(record);
+      if (!options_.quiet) {
+        const StepPlace place{run, result.repetition, result.step + 1, steps[result.step].name};
+        Print(options_.json ? StepJson(place, record) : StepText(place, record));
+        if (output_closed_) runner.Stop();
+      }
+      suite.cases.push_back({case_name(result.step), result.repetition, result.time.count(), false,
+                             result.error, result.judgement, result.sent, result.answer});
+      repetition = result.repetition;
+      next = result.step + 1;
+    });
+    if (end == RunEnd::kAbandoned) summary.AddUnfinished(recorder.Unfinished());
+    // The steps the run never reached in its last repetition.
+    if (end != RunEnd::kCompleted) {
+      for (std::size_t i = next; i < steps.size(); ++i)
+        suite.cases.push_back({case_name(i), repetition, 0, true, false, {}, {}, {}});
+    }
+    suite.seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    suites.push_back(std::move(suite));
+    if (end != RunEnd::kCompleted) break;
+  }
+  runner_ = nullptr;
+  cycle_ = nullptr;
+  cycle.SetObserver(nullptr);
+  tmrRcvAns_.SetEnabled(false);
+  wscSend.Close();
+
+  if (!options_.junit_file.empty()) {
+    std::array<char, 256> host{};
+    if (gethostname(host.data(), host.size() - 1) != 0) host[0] = '\0';
+    try {
+      ReplaceFileAtomically(options_.junit_file,
+                            JUnitXml(suite_name, suites, host[0] ? host.data() : "localhost"));
+    } catch (const std::exception& error) {
+      err_ << "ostrel-send: --junit " << options_.junit_file << ": " << DescriptionOf(error)
+           << std::endl;
+      ++summary.errors;
+    }
+  }
+  return Finish(summary, view, capture);
 }
 
 int TerminalSend::RunCycles(const std::vector<uint8_t>& payload) {
@@ -225,21 +397,7 @@ int TerminalSend::RunCycles(const std::vector<uint8_t>& payload) {
   watchers.Add(&judge);
   // The capture comes last: its answers' notes carry the verdict the judge will give.
   CaptureControl capture(watchers, [this] { return int{settings_.intCommonSendRetry}; });
-  if (!options_.pcap.empty()) {
-    capture.SetAnswerNote(
-        [this](const AnswerReport& answer) { return AnswerVerdictLine(expectation_, answer); });
-    try {
-      capture.Start(options_.pcap);
-    } catch (const std::exception& error) {
-      err_ << "ostrel-send: --pcap " << options_.pcap << ": " << DescriptionOf(error) << std::endl;
-      return kExitUsage;
-    }
-    capture.SetChangeListener([this, &capture] {
-      if (capture.FailureText().empty()) return;
-      err_ << "ostrel-send: --pcap " << options_.pcap << ": " << capture.FailureText()
-           << "（キャプチャを止めました。送信は続けます）" << std::endl;
-    });
-  }
+  if (!StartCapture(capture, judge)) return kExitUsage;
   SendCycle cycle(settings_, wscSend, tmrSend_, tmrRcvAns_, view, ping_);
   cycle.SetObserver(&watchers);
   connect(&tmrRcvAns_, &Timer::Tick, &cycle, &SendCycle::tmrRcvAns_Timer);
@@ -295,6 +453,10 @@ int TerminalSend::RunCycles(const std::vector<uint8_t>& payload) {
   cycle.SetPayloadFiller(nullptr);
   tmrRcvAns_.SetEnabled(false);
   wscSend.Close();
+  return Finish(summary, view, capture);
+}
+
+int TerminalSend::Finish(RunSummary& summary, const TerminalView& view, CaptureControl& capture) {
   summary.interrupted = stop_requests_ > 0;
   summary.lost_log_lines = static_cast<int64_t>(LostLogLines() - lost_log_lines_before_);
 

@@ -24,6 +24,7 @@
 #include "command_line.h"
 #include "common/timer.h"
 #include "settings/read_setting.h"
+#include "testfile/test_file.h"
 #include "transmission/send_cycle.h"
 #include "verification/expectation.h"
 
@@ -31,7 +32,12 @@ class QEventLoop;
 
 namespace ostrel {
 
+class CaptureControl;
+class CycleJudge;
 class PingCheck;
+class StepRunner;
+class TerminalView;
+struct RunSummary;
 
 class TerminalSend final : public QObject {
   Q_OBJECT
@@ -59,6 +65,17 @@ class TerminalSend final : public QObject {
   // the messages to `err`; gives the exit status when nothing may be sent, else -1.
   int PreparePayload(std::vector<uint8_t>& payload);
   int RunCycles(const std::vector<uint8_t>& payload);
+  // A test file with steps: checks the options that would replace a part of a single
+  // request, loads every step's payload; gives the exit status when nothing may be sent.
+  int PrepareSteps(const std::string& test_file);
+  // Runs the steps --count times, one line per step, the JUnit report at the end.
+  int RunSteps();
+  // The capture of --pcap started on the cycle's watchers; false (after the message) when
+  // its file cannot be made.
+  bool StartCapture(CaptureControl& capture, const CycleJudge& judge);
+  // Stops the capture; the answer file (when asked for), the summary and the exit status of
+  // a finished run.
+  int Finish(RunSummary& summary, const TerminalView& view, CaptureControl& capture);
   // Waits `ms` unless a stop is asked for; false when it was.
   bool WaitInterval(int64_t ms);
   // Writes to `out`; notes a standard output that no longer takes anything.
@@ -76,8 +93,11 @@ class TerminalSend final : public QObject {
   int64_t period_ms_ = 0;
   std::optional<Expectation> expectation_;  // none: no verdicts
   std::string test_name_;
+  std::optional<TestFile> steps_test_;               // a test file with steps
+  std::vector<std::vector<uint8_t>> step_payloads_;  // each step's bytes
 
   SendCycle* cycle_ = nullptr;     // while cycles run
+  StepRunner* runner_ = nullptr;   // while steps run
   QEventLoop* waiting_ = nullptr;  // while an interval runs
   int stop_requests_ = 0;
   bool output_closed_ = false;

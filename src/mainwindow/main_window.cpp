@@ -28,6 +28,7 @@
 #include "startup/working_folders.h"
 #include "statistics/statistics.h"
 #include "statistics/statistics_window.h"
+#include "steps/step_runner.h"
 #include "testwindow/test_menu.h"
 #include "testwindow/test_session.h"
 #include "transmission/ping_check.h"
@@ -102,7 +103,61 @@ void MainWindow::EnableTests() {
   testMenu_ = std::make_unique<TestMenu>(*menuBar(), *fgrdSendData_, *fgrdRecvData_, observers_, *this);
   testMenu_->SetSendFieldsSink([this](const std::vector<FieldDefinition>& fields) { SetSendFields(fields); });
   testMenu_->SetSendDataLength([this] { return SendDataLength(); });
+  testMenu_->session().SetRunControls([this] { RunSteps(); },
+                                      [this] {
+                                        if (runner_) runner_->Stop();
+                                      });
+  // Periodic sending and a run of steps exclude each other.
+  connect(cmdSendData_, &QPushButton::clicked, this, &MainWindow::UpdateRunState);
+  connect(tmrSend_, &Timer::Tick, this, &MainWindow::UpdateRunState);
+  connect(tmrNowDateTime_, &Timer::Tick, this, &MainWindow::UpdateRunState);  // any other way
   CountVerdicts();
+}
+
+void MainWindow::UpdateRunState() {
+  if (!testMenu_) return;
+  testMenu_->session().SetRunState(runner_ != nullptr,
+                                   !tmrSend_->Enabled() && !cycle_->CycleRunning());
+}
+
+void MainWindow::RunSteps() {
+  if (runner_ || ending_ || tmrSend_->Enabled() || cycle_->CycleRunning()) return;
+  RunHandled("cmdRun_Click", [&] {
+    TestSession& session = testMenu_->session();
+    CycleRecorder recorder;
+    observers_.Add(&recorder);
+    StepRunner runner(
+        *cycle_, session.Judge(), session.Steps(), session.StepPayloads(),
+        [this] {
+          std::vector<uint8_t> bytes;
+          ReadBytesFromGrid(bytes, *fgrdSendData_);
+          return bytes;
+        },
+        [this](const std::vector<uint8_t>& bytes) { FillGridFromBytes(*fgrdSendData_, bytes); });
+    runner_ = &runner;
+    cmdSendData_->setEnabled(false);
+    UpdateRunState();
+    // However the run ends, the window sends as before it (unless the program is ending).
+    const auto finish = [&] {
+      runner_ = nullptr;
+      observers_.Remove(&recorder);
+      if (ending_) return;
+      cycle_->SetPayloadFiller(sendFields_.get());
+      cmdSendData_->setEnabled(true);
+      UpdateRunState();
+    };
+    try {
+      runner.Run(session.Repeat(), [&](const StepResult& result) {
+        CycleRecord record = recorder.TakeEnded().value_or(CycleRecord{});
+        record.judgement = result.judgement;
+        session.SetStepResult(result.step, record);
+      });
+    } catch (...) {
+      finish();
+      throw;
+    }
+    finish();
+  });
 }
 
 void MainWindow::EnableCapture() {
@@ -378,6 +433,7 @@ void MainWindow::cmdEnd_Click() {
 void MainWindow::EndProgram() {
   // Ending stops every timer and releases the socket; nothing more runs or is logged.
   ending_ = true;
+  if (runner_) runner_->Stop();
   cycle_->Abandon();
   ping_->Cancel();
   tmrNowDateTime_->SetEnabled(false);

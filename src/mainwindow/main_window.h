@@ -45,6 +45,7 @@ class PingCheck;
 class SendFields;
 class SocketControl;
 class StatisticsWindow;
+class StepRunner;
 class TestMenu;
 class Timer;
 class TransmissionStatistics;
@@ -154,6 +155,11 @@ class MainWindow : public QMainWindow, private ReadSettingHost, private SendCycl
   void cmdEnd_Click();
   void ComSetting_Click();
   void Statistics_Click();
+  // One run of the open test file's steps (the test window's "実行"); the send button is
+  // off while it runs, and it does not start while periodic sending runs.
+  void RunSteps();
+  // Tells the test window whether a run is under way and whether one may start.
+  void UpdateRunState();
   // Lets the statistics count the verdicts, once both exist.
   void CountVerdicts();
   void SetTitleSuffix(const QString& suffix);
@@ -209,6 +215,7 @@ class MainWindow : public QMainWindow, private ReadSettingHost, private SendCycl
   // Capture files; after the test menu, whose expectation gives its answers' verdicts.
   std::unique_ptr<CaptureMenu> captureMenu_;
   QString titleSuffix_;  // what follows "Ostrel" in the title
+  StepRunner* runner_ = nullptr;  // while a run of steps is under way
   // The receive side shows at most once per frame each; in between only the newest values
   // are kept.
   std::vector<uint8_t> recvAnswer_;

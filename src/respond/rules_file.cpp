@@ -124,21 +124,6 @@ std::string ReadAnswer(const QJsonValue& value, const std::string& path, const s
   return "";
 }
 
-// A number key in lower..upper into `out`; `integer` refuses fractions.
-std::string ReadNumber(const QJsonObject& object, const char* key, const std::string& prefix,
-                       double lower, double upper, bool integer, double& out) {
-  if (!object.contains(key)) return "";
-  const QJsonValue value = object[key];
-  const double number = value.toDouble();
-  if (!value.isDouble() || number < lower || number > upper ||
-      (integer && number != static_cast<double>(static_cast<int64_t>(number))))
-    return Quoted(prefix + key) + " の値 " + JsonText(value) + " は " + (integer ? "整数 " : "") +
-           JsonText(QJsonValue(lower)) + "～" + JsonText(QJsonValue(upper)) +
-           " の範囲で書いてください。";
-  out = number;
-  return "";
-}
-
 std::string ReadRule(const QJsonValue& value, const std::string& path, const std::string& folder,
                      ResponderRule& rule) {
   if (!value.isObject())

@@ -2,6 +2,7 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <cstdint>
 
 namespace ostrel {
 
@@ -24,6 +25,20 @@ std::string UnknownKey(const QJsonObject& object, std::initializer_list<const ch
 
 std::string UnknownKeyMessage(const std::string& path, std::string_view file) {
   return Quoted(path) + " は" + std::string(file) + "のキーではありません。";
+}
+
+std::string ReadNumber(const QJsonObject& object, const char* key, const std::string& prefix,
+                       double lower, double upper, bool integer, double& out) {
+  if (!object.contains(key)) return "";
+  const QJsonValue value = object[key];
+  const double number = value.toDouble();
+  if (!value.isDouble() || number < lower || number > upper ||
+      (integer && number != static_cast<double>(static_cast<int64_t>(number))))
+    return Quoted(prefix + key) + " の値 " + JsonText(value) + " は " + (integer ? "整数 " : "") +
+           JsonText(QJsonValue(lower)) + "～" + JsonText(QJsonValue(upper)) +
+           " の範囲で書いてください。";
+  out = number;
+  return "";
 }
 
 }  // namespace ostrel

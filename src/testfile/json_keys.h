@@ -24,4 +24,10 @@ std::string UnknownKey(const QJsonObject& object, std::initializer_list<const ch
 // "\"payload.size\" は試験ファイルのキーではありません。"; `file` names the kind of file.
 std::string UnknownKeyMessage(const std::string& path, std::string_view file = "試験ファイル");
 
+// The number `key` of `object`, when it is there, into `out`: it must lie in lower..upper
+// and, with `integer`, be whole; the refusal names the key with `prefix` in front and the
+// range. "" when it is missing or was read.
+std::string ReadNumber(const QJsonObject& object, const char* key, const std::string& prefix,
+                       double lower, double upper, bool integer, double& out);
+
 }  // namespace ostrel

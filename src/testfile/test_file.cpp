@@ -19,6 +19,7 @@
 #include "json_keys.h"
 #include "senddata/hex_payload.h"
 #include "small_file.h"
+#include "test_steps.h"
 
 namespace ostrel {
 namespace {
@@ -26,10 +27,6 @@ namespace {
 constexpr int kVersion = 1;
 
 TestFileRead Refused(std::string error) { return {std::nullopt, std::move(error)}; }
-
-std::string NotYetMessage(const std::string& path) {
-  return Quoted(path) + " はこの版ではまだ使えません。";
-}
 
 // Reads "payload" into `payload`; the refusal's text, or "" when it was read.
 std::string ReadPayload(const QJsonValue& value, const std::string& folder, TestPayload& payload) {
@@ -131,13 +128,15 @@ TestFileRead ParseTestFile(std::string_view json, const std::string& folder) {
   if (!version.isDouble() || version.toDouble() != kVersion)
     return Refused("\"ostrel_test\" の値 " + JsonText(version) +
                    " は読めません（この版が読めるのは 1 です）。");
-  for (const char* later : {"steps", "repeat"})
-    if (root.contains(later)) return Refused(NotYetMessage(later));
+  if (root.contains("steps") || root.contains("repeat")) return ReadTestSteps(root, folder);
   if (const std::string unknown =
           UnknownKey(root, {"ostrel_test", "name", "payload", "fields", "expect"}, "");
       !unknown.empty())
     return Refused(UnknownKeyMessage(unknown));
+  return ReadTestParts(root, folder);
+}
 
+TestFileRead ReadTestParts(const QJsonObject& root, const std::string& folder) {
   TestFile test;
   if (root.contains("name")) {
     if (!root["name"].isString()) return Refused("\"name\" は文字列で書いてください。");

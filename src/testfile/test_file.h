@@ -15,6 +15,7 @@
 // as "入力" loads a file, so the same checks, log lines and messages apply; it then asks
 // FieldsFitError whether the fields fit the loaded bytes. A "hex" payload is checked here.
 
+#include <QJsonObject>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -32,12 +33,28 @@ struct TestPayload {
   bool FromFile() const { return !file.empty(); }
 };
 
+// One request of a sequence ("steps[i]"), with how its answer is waited for.
+struct TestStep {
+  std::string name;                            // "" when the step has none
+  TestPayload payload;                         // every step names one
+  std::vector<FieldDefinition> fields;         // written into it before each transmission
+  std::optional<Expectation> expect;           // none: any answer will do
+  std::vector<FieldDefinition> expect_fields;  // "expect.fields", also in expect->fields
+  std::optional<int32_t> timeout_ms;           // none: the settings' answer time-out
+  std::optional<int16_t> retries;              // none: the settings' CommonSendRetry
+  int32_t wait_ms = 0;                         // after the verdict, before the next step
+  bool stop_on_fail = true;                    // "on_fail": "stop", or false for "next"
+};
+
 struct TestFile {
   std::string name;                    // "" when the file has none
   std::optional<TestPayload> payload;  // none: the file names no payload
   std::vector<FieldDefinition> fields;       // the payload's computed fields ("fields")
   std::optional<Expectation> expect;   // none: the file expects nothing
   std::vector<FieldDefinition> expect_fields;  // "expect.fields", also in expect->fields
+  // A sequence instead of the single request above (which a file with steps has not).
+  std::vector<TestStep> steps;
+  int32_t repeat = 1;  // times the steps run in one run
 };
 
 struct TestFileRead {
@@ -53,6 +70,10 @@ TestFileRead ReadTestFile(const std::string& path);
 
 // Reads a test file's text; a "file" payload is resolved against `folder`.
 TestFileRead ParseTestFile(std::string_view json, const std::string& folder);
+
+// Reads "name", "payload", "fields" and "expect" of `object` (other keys are the caller's);
+// a "file" payload is resolved against `folder`.
+TestFileRead ReadTestParts(const QJsonObject& object, const std::string& folder);
 
 // Why `fields` (the payload's, "fields") cannot be written into `length` bytes, naming
 // the field's key: one falls outside them or grows them beyond 2048 bytes; "" when they fit.

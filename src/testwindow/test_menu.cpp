@@ -15,6 +15,7 @@
 #include "senddata/byte_grid.h"
 #include "senddata/flex_grid.h"
 #include "senddata/send_data_file.h"
+#include "testfile/small_file.h"
 #include "testfile/test_file.h"
 #include "testwindow/test_session.h"
 #include "testwindow/test_window.h"
@@ -109,6 +110,7 @@ bool TestMenu::OpenTestFile(const std::string& path) {
     return false;
   }
   const TestFile& test = *read.test;
+  if (!test.steps.empty()) return OpenSteps(path, test);
   if (test.payload && test.payload->FromFile() && !test.fields.empty()) {
     // The fields must fit the bytes the file will give, before the grid takes them.
     const int64_t length = GetFileLength(test.payload->file);
@@ -119,11 +121,47 @@ bool TestMenu::OpenTestFile(const std::string& path) {
       return false;
     }
   }
+  if (session_->Running()) return false;
   if (test.payload && !LoadPayload(test)) return false;
+  session_->SetSteps({}, {}, 1);
   session_->SendFields().Assign(test.fields);
   session_->AnswerFields().Assign(test.expect_fields);
   session_->SetExpectation(test.expect);
   session_->SetTestFile(std::filesystem::path(path).filename().string(), test.name);
+  return true;
+}
+
+bool TestMenu::OpenSteps(const std::string& path, const TestFile& test) {
+  if (session_->Running()) return false;  // a run keeps its steps to its end
+  std::vector<std::vector<uint8_t>> payloads;
+  for (std::size_t i = 0; i < test.steps.size(); ++i) {
+    const TestStep& step = test.steps[i];
+    std::vector<uint8_t> bytes = step.payload.bytes;
+    std::string error;
+    if (step.payload.FromFile()) {
+      // The first 2048 bytes, as "入力" takes them.
+      std::string text;
+      const SmallFileStatus status =
+          ReadSmallFile(step.payload.file, kGridByteCapacity, text, /*first_only=*/true);
+      error = SmallFileProblem(status, "\"" + step.payload.file + "\" ", kGridByteCapacity);
+      if (error.empty() && text.empty()) error = "\"" + step.payload.file + "\" は空です。";
+      bytes.assign(text.begin(), text.end());
+      if (error.empty()) error = FieldsFitError(step.fields, bytes.size());
+    }
+    if (!error.empty()) {
+      ShowMessage(&window_,
+                  std::string(kOpenFailed) + "\r\n" + path + "\r\nsteps[" + std::to_string(i) +
+                      "]: " + error,
+                  MsgIcon::Critical);
+      return false;
+    }
+    payloads.push_back(std::move(bytes));
+  }
+  session_->SendFields().Assign({});
+  session_->AnswerFields().Assign({});
+  session_->SetExpectation(std::nullopt);
+  session_->SetTestFile(std::filesystem::path(path).filename().string(), test.name);
+  session_->SetSteps(test.steps, std::move(payloads), test.repeat);
   return true;
 }
 
@@ -156,6 +194,14 @@ bool TestMenu::LoadPayload(const TestFile& test) {
 }
 
 bool TestMenu::SaveTestFile(const std::string& path) {
+  // The window writes single requests: saving would lose the open file's steps.
+  if (!session_->Steps().empty()) {
+    ShowMessage(&window_,
+                std::string(kSaveFailed) + "\r\n" + path + "\r\n" +
+                    "手順（\"steps\"）のある試験ファイルは画面からは保存できません。",
+                MsgIcon::Critical);
+    return false;
+  }
   return RunHandled("SaveTest_Click", [&] {
     std::vector<uint8_t> payload;
     SetByteArrayFromGrid(payload, send_grid_);

@@ -68,6 +68,9 @@ class TestMenu : public QObject {
  private:
   void OpenTest_Click();
   void SaveTest_Click();
+  // Takes the steps of an opened test file with steps, each step's payload loaded; false
+  // (with a message) when one does not load or its fields do not fit.
+  bool OpenSteps(const std::string& path, const TestFile& test);
   // Loads the payload of an opened test file; false when it did not load.
   bool LoadPayload(const TestFile& test);
 

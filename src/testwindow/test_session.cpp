@@ -60,6 +60,28 @@ void TestSession::ResetCounts() {
   Changed();
 }
 
+void TestSession::SetSteps(std::vector<TestStep> steps, std::vector<std::vector<uint8_t>> payloads,
+                           int32_t repeat) {
+  steps_ = std::move(steps);
+  payloads_ = std::move(payloads);
+  repeat_ = repeat;
+  results_.assign(steps_.size(), std::nullopt);
+  Changed();
+}
+
+void TestSession::SetStepResult(std::size_t step, const CycleRecord& record) {
+  if (step >= results_.size()) return;
+  results_[step] = record;
+  Changed();
+}
+
+void TestSession::SetRunState(bool running, bool allowed) {
+  if (running == running_ && allowed == allowed_) return;
+  running_ = running;
+  allowed_ = allowed;
+  Changed();
+}
+
 void TestSession::Judged(const Judgement& judgement) {
   // The cycle's own lines are written; its verdict follows them.
   WriteLog(intToolKind, VerdictLogLine(judgement));

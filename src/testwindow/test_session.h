@@ -16,6 +16,8 @@
 #include <vector>
 
 #include "testfile/field_list.h"
+#include "steps/cycle_recorder.h"
+#include "testfile/test_file.h"
 #include "verification/answer_judge.h"
 
 namespace ostrel {
@@ -31,6 +33,8 @@ class TestSession {
 
   // Put it on the send cycle's observers.
   SendCycleObserver& Observer() { return judge_; }
+  // The judge itself: a run of steps sets each step's expectation on it.
+  CycleJudge& Judge() { return judge_; }
 
   // The expectation the next cycles are judged by; none stops judging. Either way the
   // marks of the last verdict and the last verdict go.
@@ -64,6 +68,32 @@ class TestSession {
   const VerdictCounter& Counts() const { return counts_; }
   void ResetCounts();
 
+  // The steps of the open test file, each with its bytes, and its "repeat"; none when the
+  // file (or the pattern typed) is a single request. The steps' last results go.
+  void SetSteps(std::vector<TestStep> steps, std::vector<std::vector<uint8_t>> payloads,
+                int32_t repeat);
+  const std::vector<TestStep>& Steps() const { return steps_; }
+  const std::vector<std::vector<uint8_t>>& StepPayloads() const { return payloads_; }
+  int32_t Repeat() const { return repeat_; }
+  // The last result of each step, for its row of the steps table (none before it ran).
+  const std::vector<std::optional<CycleRecord>>& StepResults() const { return results_; }
+  void SetStepResult(std::size_t step, const CycleRecord& record);
+  // A run under way, and whether one may start now (not while periodic sending runs).
+  void SetRunState(bool running, bool allowed);
+  bool Running() const { return running_; }
+  bool RunAllowed() const { return allowed_; }
+  // What "実行" and "停止" do; the main window runs the steps.
+  void SetRunControls(std::function<void()> run, std::function<void()> stop) {
+    run_ = std::move(run);
+    stop_ = std::move(stop);
+  }
+  void Run() {
+    if (run_ && !running_ && allowed_ && !steps_.empty()) run_();
+  }
+  void Stop() {
+    if (stop_ && running_) stop_();
+  }
+
   // Called with every verdict (the statistics count them), and after every change (the
   // window redraws). At most one of each; an empty function removes it.
   void SetVerdictSink(std::function<void(Verdict)> sink) { sink_ = std::move(sink); }
@@ -86,6 +116,14 @@ class TestSession {
   FieldList send_fields_{FieldUse::kWrite, "fields"};
   FieldList answer_fields_{FieldUse::kCheck, "expect.fields"};
   std::function<void(const std::vector<FieldDefinition>&)> send_fields_sink_;
+  std::vector<TestStep> steps_;
+  std::vector<std::vector<uint8_t>> payloads_;
+  int32_t repeat_ = 1;
+  std::vector<std::optional<CycleRecord>> results_;
+  bool running_ = false;
+  bool allowed_ = true;
+  std::function<void()> run_;
+  std::function<void()> stop_;
 };
 
 }  // namespace ostrel

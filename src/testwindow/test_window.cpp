@@ -1,10 +1,12 @@
 #include "test_window.h"
 
 #include <QComboBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QTableWidget>
 #include <algorithm>
 
 #include "logging/error_handler.h"
@@ -21,6 +23,7 @@ namespace {
 
 constexpr int kClientWidth = 9855;  // twips
 constexpr int kClientHeight = 9000;
+constexpr int kStepsHeight = 3000;  // the steps area below, while the file has steps
 constexpr const char* kNoDateTime = "--/--/-- --:--:--";
 
 // The senders "from" allows, in the order of the combo box.
@@ -118,6 +121,20 @@ void TestWindow::BuildControls() {
   BuildFieldControls(0, "SendFields", "送信データのフィールド (fields)", 5340);
   BuildFieldControls(1, "AnswerFields", "期待応答のフィールド (expect.fields)", 7140);
 
+  tblSteps_ = new QTableWidget(0, 4, this);
+  tblSteps_->setObjectName(QStringLiteral("tblSteps"));
+  tblSteps_->setGeometry(TwipsRect(120, 8880, 7815, 2880));
+  tblSteps_->setHorizontalHeaderLabels({Q("手順"), Q("判定"), Q("往復時間"), Q("送信回数")});
+  tblSteps_->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
+  tblSteps_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  tblSteps_->setSelectionMode(QAbstractItemView::NoSelection);
+  cmdRun_ = MakeDialogButton(this, "cmdRun", "実行", TwipsRect(8040, 8880, 1575, 375));
+  cmdStop_ = MakeDialogButton(this, "cmdStop", "停止", TwipsRect(8040, 9360, 1575, 375));
+
+  connect(cmdRun_, &QPushButton::clicked, this,
+          [this] { RunHandled("cmdRun_Click", [&] { session_.Run(); }); });
+  connect(cmdStop_, &QPushButton::clicked, this,
+          [this] { RunHandled("cmdStop_Click", [&] { session_.Stop(); }); });
   connect(cmdApply_, &QPushButton::clicked, this, &TestWindow::cmdApply_Click);
   connect(cmdClear_, &QPushButton::clicked, this, &TestWindow::cmdClear_Click);
   connect(cmdReset_, &QPushButton::clicked, this, [this] {
@@ -237,8 +254,44 @@ void TestWindow::Refresh() {
         last ? QString::fromStdString(session_.LastTime()) : Q(kNoDateTime));
     for (Verdict verdict : kAllVerdicts)
       CountLabel(verdict)->setText(QString::number(session_.Counts().Count(verdict)));
-    cmdClear_->setEnabled(session_.CurrentExpectation().has_value());
+    // A run sets each step's expectation itself.
+    cmdApply_->setEnabled(!session_.Running());
+    cmdClear_->setEnabled(!session_.Running() &&
+                          (session_.CurrentExpectation() || !session_.Steps().empty()));
+    ShowSteps();
   });
+}
+
+void TestWindow::ShowSteps() {
+  const auto& steps = session_.Steps();
+  const bool shown = !steps.empty();
+  setFixedSize(Px(kClientWidth), Px(kClientHeight + (shown ? kStepsHeight : 0)));
+  for (QWidget* control : {static_cast<QWidget*>(tblSteps_), static_cast<QWidget*>(cmdRun_),
+                           static_cast<QWidget*>(cmdStop_)})
+    control->setVisible(shown);
+  cmdRun_->setEnabled(shown && !session_.Running() && session_.RunAllowed());
+  cmdStop_->setEnabled(session_.Running());
+  tblSteps_->setRowCount(static_cast<int>(steps.size()));
+  const auto cell = [this](int row, int col, const QString& text) {
+    QTableWidgetItem* item = tblSteps_->item(row, col);
+    if (!item) tblSteps_->setItem(row, col, item = new QTableWidgetItem);
+    item->setText(text);
+    return item;
+  };
+  for (std::size_t i = 0; i < steps.size(); ++i) {
+    const int row = static_cast<int>(i);
+    cell(row, 0,
+         QString::number(row + 1) + QLatin1Char(' ') + QString::fromStdString(steps[i].name));
+    const std::optional<CycleRecord>& result = session_.StepResults()[i];
+    const std::optional<Judgement>& judgement = result ? result->judgement : std::nullopt;
+    QTableWidgetItem* verdict =
+        cell(row, 1, judgement ? Q(VerdictText(judgement->verdict)) : QString());
+    verdict->setForeground(judgement ? QColor(VerdictColour(judgement->verdict)) : QColor());
+    cell(row, 2,
+         result && result->rtt_ms ? QString::number(*result->rtt_ms, 'f', 3) + QStringLiteral(" ms")
+                                  : QString());
+    cell(row, 3, result ? QString::number(result->transmissions) : QString());
+  }
 }
 
 void TestWindow::ShowPattern() {
@@ -292,9 +345,11 @@ void TestWindow::cmdApply_Click() {
 
 void TestWindow::cmdClear_Click() {
   RunHandled("cmdClear_Click", [&] {
+    if (session_.Running()) return;
     session_.SetExpectation(std::nullopt);
     session_.AnswerFields().Assign({});
     session_.SetTestFile("", "");
+    session_.SetSteps({}, {}, 1);
     txtPattern_->clear();
     cboFrom_->setCurrentIndex(0);
     shown_pattern_.reset();

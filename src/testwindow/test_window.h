@@ -5,8 +5,11 @@
 // text with its time, the counts of each verdict since the start or "リセット", and
 // "解除", which clears the expectation and its fields. Below, the computed fields of the
 // send payload and of the expected answer, one line each as a test file writes them, with
-// "追加", "変更" and "削除" (FieldDialog edits one field); a change applies at once.
-// Modeless; the main window keeps one and raises it when opened again.
+// "追加", "変更" and "削除" (FieldDialog edits one field); a change applies at once. A test
+// file with steps adds below them a table of its steps (name, verdict, round-trip time,
+// transmissions of each step's last cycle) and "実行" (one run of the steps) and "停止" (the
+// run ends after the running step). Modeless; the main window keeps one and raises it when
+// opened again.
 
 #include <QWidget>
 #include <optional>
@@ -18,6 +21,7 @@ class QLabel;
 class QLineEdit;
 class QListWidget;
 class QPushButton;
+class QTableWidget;
 
 namespace ostrel {
 
@@ -62,6 +66,9 @@ class TestWindow : public QWidget {
   // Opens the field dialog on `use`'s list: a new field (no `index`) or the one at `index`.
   // Modal.
   void EditField(FieldUse use, std::optional<int> index);
+  QTableWidget* tblSteps() const { return tblSteps_; }
+  QPushButton* cmdRun() const { return cmdRun_; }
+  QPushButton* cmdStop() const { return cmdStop_; }
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -69,6 +76,8 @@ class TestWindow : public QWidget {
  private:
   void BuildControls();
   void ShowPattern();
+  // The steps table and its buttons, shown below the counts while the file has steps.
+  void ShowSteps();
   void cmdApply_Click();
   void cmdClear_Click();
   void BuildFieldControls(int index, const char* name, const char* caption, int top);
@@ -86,6 +95,9 @@ class TestWindow : public QWidget {
   QLabel* lblVerdict_ = nullptr;
   QLabel* lblVerdictTime_ = nullptr;
   QLabel* lblCounts_[5] = {};
+  QTableWidget* tblSteps_ = nullptr;
+  QPushButton* cmdRun_ = nullptr;
+  QPushButton* cmdStop_ = nullptr;
   std::optional<std::string> shown_pattern_;  // the pattern text the grid shows
   // [0] the send payload's fields, [1] the answer's.
   QListWidget* lstFields_[2] = {};

@@ -56,7 +56,7 @@ SendCycle::~SendCycle() { Abandon(); }
 bool SendCycle::SendUdpData() {
   if (loop_) return false;  // never inside another cycle; callers wait for it to end
   view_.SetSendLed(kLedOff);
-  intStep_ = Step::kCheck;
+  intStep_ = check_reachability_ ? Step::kCheck : Step::kOpen;
   failed_ = false;
   abandoned_ = false;
   cycle_error_.clear();
@@ -232,7 +232,8 @@ void SendCycle::StepWait() {
   // The time-out counts whole ticks of the answer timer.
   const int32_t interval = tmrRcvAns_.Interval();
   if (interval == 0) throw RunTimeError(desc::kDivisionByZero);
-  const double ticks_needed = static_cast<double>(settings_.lngAnsTimeOut) / interval;
+  const double ticks_needed =
+      static_cast<double>(timeout_ms_.value_or(settings_.lngAnsTimeOut)) / interval;
   if (ticks_needed > intAnsTickCount) return;  // wait for the next tick or answer
 
   tmrRcvAns_.SetEnabled(false);
@@ -240,7 +241,7 @@ void SendCycle::StepWait() {
   awaiting_answer_ = false;
   if (observer_) observer_->TransmissionUnanswered();
   Add1(intSendRetryCount);
-  if (intSendRetryCount < settings_.intCommonSendRetry) {
+  if (intSendRetryCount < retries_.value_or(settings_.intCommonSendRetry)) {
     Log("リトライ開始(" + std::to_string(intSendRetryCount) + ")(送信時)");
     intStep_ = Step::kOpen;  // retransmit without a new reachability check
   } else {

@@ -19,6 +19,7 @@
 #include <QObject>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -96,6 +97,16 @@ class SendCycle : public QObject {
 
   bool CycleRunning() const { return loop_ != nullptr; }
 
+  // The answer time-out and the retransmission limit of the next cycles in place of the
+  // settings' UdpAnsTimeOut and CommonSendRetry; none (the default) keeps the settings'.
+  void SetCycleLimits(std::optional<int32_t> timeout_ms, std::optional<int16_t> retries) {
+    timeout_ms_ = timeout_ms;
+    retries_ = retries;
+  }
+  // Whether the next cycles begin with the reachability check (the default). Without it a
+  // cycle begins at OPEN, relying on a check an earlier cycle of the same run made.
+  void SetCheckReachability(bool check) { check_reachability_ = check; }
+
   // State shared by all cycles.
   int16_t intPingFailCount = 0;
   int16_t intSendRetryCount = 0;
@@ -142,6 +153,10 @@ class SendCycle : public QObject {
   bool abandoned_ = false;
 
   bool pending_press_ = false;
+
+  std::optional<int32_t> timeout_ms_;
+  std::optional<int16_t> retries_;
+  bool check_reachability_ = true;
 
   SendCycleObserver* observer_ = nullptr;
   PayloadFiller* filler_ = nullptr;

@@ -77,10 +77,74 @@ TEST(TestFileTest, RefusalsNameTheKeyAndTheReason) {
             "\"payload\" には \"hex\" か \"file\" のどちらか一つを書いてください。");
   EXPECT_EQ(Refusal(R"({"ostrel_test": 1, "payload": {"hex": "01 ZZ"}})"),
             "\"payload.hex\": \"ZZ\" は16進数のバイトではありません。");
-  EXPECT_EQ(Refusal(R"({"ostrel_test": 1, "payload": {"hex": "01"}, "steps": []})"),
-            "\"steps\" はこの版ではまだ使えません。");
+  EXPECT_EQ(
+      Refusal(R"({"ostrel_test": 1, "payload": {"hex": "01"}, "steps": []})"),
+      "\"payload\" は \"steps\" のある試験ファイルには書けません（手順ごとに書いてください）。");
   EXPECT_NE(Refusal(R"({"ostrel_test": 1,)").find("JSON"), std::string::npos);
   EXPECT_NE(Refusal("[1]").find("オブジェクト"), std::string::npos);
+}
+
+TEST(TestFileTest, StepsAreReadWithTheirDefaults) {
+  const TestFileRead read = ParseTestFile(
+      R"({"ostrel_test": 1, "name": "seq", "repeat": 3, "steps": [
+            {"name": "wake", "payload": {"hex": "AA 01"}, "expect": {"pattern": "AA 81"},
+             "timeout_ms": 500, "retries": 3, "wait_ms": 100, "on_fail": "next"},
+            {"payload": {"file": "read.bin"},
+             "fields": [{"kind": "crc", "model": "CRC-16/MODBUS", "at": "end"}]}]})",
+      "/tests");
+  ASSERT_TRUE(read.test) << read.error;
+  const TestFile& test = *read.test;
+  EXPECT_FALSE(test.payload);
+  EXPECT_EQ(test.repeat, 3);
+  ASSERT_EQ(test.steps.size(), 2u);
+  const TestStep& wake = test.steps[0];
+  EXPECT_EQ(wake.name, "wake");
+  EXPECT_EQ(wake.payload.bytes, (Bytes{0xAA, 0x01}));
+  EXPECT_EQ(wake.expect->pattern.Text(), "AA 81");
+  EXPECT_EQ(wake.timeout_ms, 500);
+  EXPECT_EQ(wake.retries, 3);
+  EXPECT_EQ(wake.wait_ms, 100);
+  EXPECT_FALSE(wake.stop_on_fail);
+  const TestStep& read_step = test.steps[1];
+  EXPECT_EQ(read_step.payload.file, "/tests/read.bin") << "beside the test file";
+  EXPECT_EQ(read_step.fields.size(), 1u);
+  EXPECT_FALSE(read_step.expect);
+  EXPECT_FALSE(read_step.timeout_ms) << "the settings' time-out";
+  EXPECT_FALSE(read_step.retries) << "the settings' CommonSendRetry";
+  EXPECT_EQ(read_step.wait_ms, 0);
+  EXPECT_TRUE(read_step.stop_on_fail);
+  EXPECT_EQ(ParseTestFile(R"({"ostrel_test": 1, "steps": [{"payload": {"hex": "01"}}]})", "/")
+                .test->repeat,
+            1);
+}
+
+TEST(TestFileTest, StepRefusalsNameTheStepsKey) {
+  const auto steps = [](const std::string& second) {
+    return Refusal(R"({"ostrel_test": 1, "steps": [{"payload": {"hex": "01"}}, )" + second + "]}");
+  };
+  EXPECT_EQ(steps(R"({"payload": {"hex": "01"}, "timeout_ms": 3600001})"),
+            "\"steps[1].timeout_ms\" の値 3600001 は 整数 0～3600000 の範囲で書いてください。");
+  EXPECT_EQ(steps(R"({"payload": {"hex": "01"}, "retries": 1.5})"),
+            "\"steps[1].retries\" の値 1.5 は 整数 0～32767 の範囲で書いてください。");
+  EXPECT_EQ(steps(R"({"payload": {"hex": "01 ZZ"}})"),
+            "\"steps[1].payload.hex\": \"ZZ\" は16進数のバイトではありません。");
+  for (const auto& [second, key] :
+       {std::pair{R"({"payload": {"hex": "01"}, "expect": {"pattern": "01", "from": "x"}})",
+                  "\"steps[1].expect.from\" "},
+        std::pair{R"({"payload": {"hex": "01"}, "fields": [{"kind": "sum8", "at": 5}]})",
+                  "\"steps[1].fields[0].at\""}}) {
+    const std::string refusal = steps(second);
+    EXPECT_TRUE(refusal.starts_with(key)) << refusal;
+  }
+  EXPECT_EQ(steps(R"({"payload": {"hex": "01"}, "on_fail": "retry"})"),
+            "\"steps[1].on_fail\" の値 \"retry\" は \"stop\"、\"next\" のどちらでもありません。");
+  EXPECT_EQ(steps(R"({"payload": {"hex": "01"}, "wait": 5})"),
+            "\"steps[1].wait\" は試験ファイルのキーではありません。");
+  EXPECT_EQ(steps(R"({"expect": {"pattern": "01"}})"),
+            "\"steps[1]\" に \"payload\" がありません。");
+  EXPECT_EQ(Refusal(R"({"ostrel_test": 1, "repeat": 0, "steps": [{"payload": {"hex": "01"}}]})"),
+            "\"repeat\" の値 0 は 整数 1～1000000 の範囲で書いてください。");
+  EXPECT_NE(Refusal(R"({"ostrel_test": 1, "steps": []})").find("一つ以上"), std::string::npos);
 }
 
 TEST(TestFileTest, WrittenFileReadsBackAndBadPlacesAreRefused) {

@@ -12,8 +12,10 @@
 #include <QMenuBar>
 #include <QNetworkDatagram>
 #include <QPushButton>
+#include <QTableWidget>
 #include <QTimer>
 #include <QUdpSocket>
+#include <algorithm>
 #include <filesystem>
 
 #include "capturemenu/capture_menu.h"
@@ -409,6 +411,94 @@ TEST(TestSessionTest, AWrongAnswerMarksExactlyTheDifferingCellsAndLogsItsVerdict
   EXPECT_EQ(log().size(), before + plain.size());
   EXPECT_EQ(log().back(), plain.back());
   cycle.SetObserver(nullptr);
+}
+
+// The steps of a test file run from the test window against a device on 127.0.0.1 that
+// wakes to AA, answers CC wrongly and never answers BB.
+TEST_F(TestMenuTest, StepsRunFromTheTestWindowAndStopAfterTheRunningStep) {
+  QUdpSocket device;
+  device.bind(QHostAddress::LocalHost, 0);
+  QObject::connect(&device, &QUdpSocket::readyRead, [&] {
+    while (device.hasPendingDatagrams()) {
+      const QNetworkDatagram d = device.receiveDatagram();
+      const char first = d.data().isEmpty() ? 0 : d.data()[0];
+      if (first == '\xAA')
+        device.writeDatagram(QByteArray("\xAA\x81", 2), d.senderAddress(), d.senderPort());
+      if (first == '\xCC')
+        device.writeDatagram(QByteArray("\xCC\x00", 2), d.senderAddress(), d.senderPort());
+    }
+  });
+  const std::string ini = dir_ / "settings.ini";
+  WriteFileBytes(ini, "[IPAddress]\r\nIPAddress=127.0.0.1\r\n[Port]\r\nUdpSrcPort=" +
+                          std::to_string(test::FreeLoopbackPort()) +
+                          "\r\nUdpDestPort=" + std::to_string(device.localPort()) +
+                          "\r\n[Maintenance]\r\nSendInterval=2000\r\nSendIntervalUnit=0\r\n"
+                          "CommonSendRetry=1\r\nPingRetry=1\r\nUdpAnsTimerInteval=10\r\n"
+                          "UdpAnsTimeOut=100\r\nLogMaxSize=3\r\nLogGenerations=10\r\n");
+  window_.ReadSetting(ini);
+  WriteFileBytes(dir_ / "steps.json", R"({"ostrel_test": 1, "steps": [
+      {"name": "wake", "payload": {"hex": "AA 01"}, "expect": {"pattern": "AA 81"}},
+      {"name": "read", "payload": {"hex": "CC 01"}, "expect": {"pattern": "CC 01"}, "on_fail": "next"},
+      {"name": "silent", "payload": {"hex": "BB"}, "retries": 2}]})");
+  ASSERT_TRUE(menu().OpenTestFile(dir_ / "steps.json"));
+  menu().OpenTestWindow();
+  TestWindow& w = *menu().frmTest();
+  const auto text = [&w](int row, int col) {
+    const QTableWidgetItem* item = w.tblSteps()->item(row, col);
+    return item ? item->text().toStdString() : std::string();
+  };
+  ASSERT_EQ(w.tblSteps()->rowCount(), 3);
+  EXPECT_EQ(text(1, 0), "2 read");
+  EXPECT_TRUE(w.cmdRun()->isEnabled());
+  EXPECT_FALSE(w.cmdStop()->isEnabled());
+
+  bool excluded = false;  // while the run goes on
+  QTimer::singleShot(20, [&] {
+    excluded =
+        !window_.cmdSendData()->isEnabled() && !w.cmdRun()->isEnabled() && w.cmdStop()->isEnabled();
+  });
+  const std::size_t log_before = Log().size();
+  w.cmdRun()->click();
+  EXPECT_TRUE(excluded) << "送信 and 実行 are off during a run, 停止 on";
+  EXPECT_EQ(text(0, 1), "一致");
+  EXPECT_EQ(text(1, 1), "不一致");
+  EXPECT_EQ(text(2, 1), "応答なし");
+  EXPECT_EQ(text(2, 3), "2") << "the step's own retries";
+  EXPECT_NE(text(0, 2), "");
+  EXPECT_EQ(text(2, 2), "") << "no answer, no round-trip time";
+  EXPECT_EQ(GridRow(*window_.fgrdSendData(), 1)[0], "BB") << "the last step's payload";
+  EXPECT_TRUE(window_.cmdSendData()->isEnabled());
+  EXPECT_TRUE(w.cmdRun()->isEnabled());
+  std::vector<std::string> log = Log();
+  log.erase(log.begin(), log.begin() + static_cast<std::ptrdiff_t>(log_before));
+  EXPECT_EQ(std::count(log.begin(), log.end(), "接続先:127.0.0.1 Ping OK"), 1);
+  EXPECT_EQ(std::count(log.begin(), log.end(), "判定:不一致(0001)"), 1);
+  EXPECT_EQ(std::count(log.begin(), log.end(), "リトライ開始(1)(送信時)"), 1);
+
+  // 停止 during the first step: it ends with its verdict, the second does not run.
+  WriteFileBytes(dir_ / "stop.json", R"({"ostrel_test": 1, "steps": [
+      {"name": "silent", "payload": {"hex": "BB"}, "timeout_ms": 300, "on_fail": "next"},
+      {"name": "wake", "payload": {"hex": "AA 01"}}]})");
+  ASSERT_TRUE(menu().OpenTestFile(dir_ / "stop.json"));
+  QTimer::singleShot(100, w.cmdStop(), &QPushButton::click);
+  w.cmdRun()->click();
+  EXPECT_EQ(text(0, 1), "応答なし");
+  EXPECT_EQ(text(1, 1), "") << "not run after 停止";
+  EXPECT_FALSE(w.cmdStop()->isEnabled());
+
+  // Periodic sending and a run exclude each other.
+  window_.cmdSendData()->click();  // one cycle, then periodic sending
+  ASSERT_TRUE(window_.tmrSend()->Enabled());
+  EXPECT_FALSE(w.cmdRun()->isEnabled());
+  window_.cmdSendData()->click();  // 送信停止
+  EXPECT_TRUE(w.cmdRun()->isEnabled());
+
+  // Saving would lose the steps: refused, the file as it was; 解除 clears them.
+  EXPECT_FALSE(menu().SaveTestFile(dir_ / "stop.json"));
+  EXPECT_NE(test::ReadFileBytes(dir_ / "stop.json").find("steps"), std::string::npos);
+  w.cmdClear()->click();
+  EXPECT_TRUE(menu().session().Steps().empty());
+  EXPECT_FALSE(w.tblSteps()->isVisible());
 }
 
 }  // namespace
