@@ -95,8 +95,15 @@ PY
 steps_of() { grep -c '^step ' "$work/$1.out"; }
 
 # 1. Every step answered as expected.
-run good --junit good.xml; rc=$?
+run good --junit good.xml --pcap good.pcapng; rc=$?
 check "all steps 一致: exit 0 (rc $rc)" test "$rc" -eq 0
+if command -v tshark >/dev/null; then
+  check "--pcap: each step's request and its answer, the answer noted 一致" bash -c \
+    '[ "$(tshark -r "$1" -Y udp -T fields -e frame.comment 2>/dev/null | grep -c "判定:一致")" -eq 3 ] &&
+     [ "$(tshark -r "$1" -Y udp 2>/dev/null | wc -l)" -eq 6 ]' _ "$dir/good.pcapng"
+else
+  echo "skip - --pcap with steps: tshark is missing (apt-get install tshark)"
+fi
 check "one line per step, each a match" test "$(grep -c '^step .*verdict=match' "$work/good.out")" -eq 3
 check "the lines name the steps" grep -q '^step 3 "count" (run 1, repeat 1): answered sent=3 answer=3 rtt=[0-9.]*ms transmissions=1 verdict=match$' "$work/good.out"
 check "the JUnit report: 3 tests, no failure" junit good 3 0 0 1
