@@ -9,6 +9,7 @@
 #include <QItemSelectionModel>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QProxyStyle>
 #include <QStaticText>
 #include <QStyledItemDelegate>
 #include <QtMath>
@@ -49,6 +50,17 @@ bool SameText(const std::string& a, const std::string& b) {
   return true;
 }
 
+// Grid lines grey. As a style hint rather than a style sheet: a style sheet sends every
+// cell's, header's and scroll bar's drawing through the style-sheet style's rule lookups.
+class GridStyle : public QProxyStyle {
+ public:
+  int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                QStyleHintReturn* hint_return) const override {
+    if (hint == SH_Table_GridLineColor) return static_cast<int>(qRgb(128, 128, 128));
+    return QProxyStyle::styleHint(hint, option, widget, hint_return);
+  }
+};
+
 // Paints the cells as the item view's own delegate does, but from the cells themselves
 // and with each text laid out once: a grid repainted many times a second shows the same
 // 256 byte texts again and again, and shaping them anew at every paint was most of the
@@ -77,11 +89,13 @@ class GridCellDelegate : public QStyledItemDelegate {
         alignment == GridCellModel::kAlignDefault ? option.displayAlignment : AlignmentOf(alignment);
     const QStaticText& laid_out = LaidOut(text, option.font);
     // The view's delegate keeps a margin beside the text and aligns its laid-out lines
-    // within the rest of the cell.
-    const QWidget* widget = option.widget;
-    const QStyle* style = widget != nullptr ? widget->style() : QApplication::style();
-    const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, &option, widget) + 1;
-    const QRect text_rect = option.rect.adjusted(margin, 0, -margin, 0);
+    // within the rest of the cell. The margin is the style's, asked once.
+    if (margin_ < 0) {
+      const QWidget* widget = option.widget;
+      const QStyle* style = widget != nullptr ? widget->style() : QApplication::style();
+      margin_ = style->pixelMetric(QStyle::PM_FocusFrameHMargin, &option, widget) + 1;
+    }
+    const QRect text_rect = option.rect.adjusted(margin_, 0, -margin_, 0);
     const QSizeF size = laid_out.size();
     const QRect placed = QStyle::alignedRect(
         option.direction, align, QSize(qCeil(size.width()), qCeil(size.height())), text_rect);
@@ -114,6 +128,7 @@ class GridCellDelegate : public QStyledItemDelegate {
   // Byte texts, header texts and a few more; past that the cache starts again.
   static constexpr size_t kMostTexts = 1024;
   const GridCellModel& cells_;
+  mutable int margin_ = -1;
   mutable QFont font_;
   mutable std::unordered_map<std::string, QStaticText> laid_out_;
 };
@@ -268,7 +283,9 @@ FlexGrid::FlexGrid(int cols, QWidget* parent) : QTableView(parent) {
   font.setStyleHint(QFont::Monospace);
   font.setPointSize(9);
   setFont(font);
-  setStyleSheet(QStringLiteral("QTableView { gridline-color: rgb(128, 128, 128); }"));
+  auto* style = new GridStyle;
+  style->setParent(this);
+  setStyle(style);
 
   // The operator selects one cell at a time and edits nothing in place.
   setEditTriggers(QAbstractItemView::NoEditTriggers);

@@ -228,8 +228,9 @@ TEST_F(FlexGridTest, ResumingDrawingRepaintsOnlyTheCellsThatChanged) {
   EXPECT_FALSE(paints.painted.intersects(CellRect(2, 8))) << "a column that did not change";
 }
 
-// The grid paints its cells itself, from texts laid out once; what it paints must be
-// what the item view's own delegate paints, pixel for pixel.
+// The grid paints its cells itself, from texts laid out once, and draws grey grid lines by
+// a style hint; what it shows must be what the item view's own delegate under a style
+// sheet of grey grid lines shows, pixel for pixel.
 TEST_F(FlexGridTest, CellsLookAsTheViewsOwnDelegatePaintsThem) {
   grid_.SetRows(6);
   const char* texts[] = {"00", "7F", "FF", "A", "", "0123"};
@@ -245,6 +246,7 @@ TEST_F(FlexGridTest, CellsLookAsTheViewsOwnDelegatePaintsThem) {
   Show();
   const QImage ours = grid_.grab().toImage();
   grid_.setItemDelegate(new QStyledItemDelegate(&grid_));
+  grid_.setStyleSheet(QStringLiteral("QTableView { gridline-color: rgb(128, 128, 128); }"));
   const QImage theirs = grid_.grab().toImage();
   ASSERT_EQ(ours.size(), theirs.size());
   int differing = 0;
