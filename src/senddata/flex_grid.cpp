@@ -50,6 +50,19 @@ bool SameText(const std::string& a, const std::string& b) {
   return true;
 }
 
+// The row header. Its sections have fixed sizes and the header a fixed width, so its size
+// hint, which the view asks for whenever the row count changes, need not measure the texts
+// of up to 200 sections: the hint is never used.
+class RowHeader : public QHeaderView {
+ public:
+  explicit RowHeader(QWidget* parent) : QHeaderView(Qt::Vertical, parent) {}
+
+ protected:
+  QSize sectionSizeFromContents(int) const override {
+    return QSize(width(), defaultSectionSize());
+  }
+};
+
 // Grid lines grey. As a style hint rather than a style sheet: a style sheet sends every
 // cell's, header's and scroll bar's drawing through the style-sheet style's rule lookups.
 class GridStyle : public QProxyStyle {
@@ -298,6 +311,7 @@ FlexGrid::FlexGrid(int cols, QWidget* parent) : QTableView(parent) {
   // Fixed section sizes: nothing is measured from the cell texts, so a fill of 2048
   // cells costs no layout work per cell.
   const int row_height = std::max(kMinRowHeight, QFontMetrics(font).height() + 2);
+  setVerticalHeader(new RowHeader(this));
   for (QHeaderView* header : {horizontalHeader(), verticalHeader()}) {
     header->setSectionResizeMode(QHeaderView::Fixed);
     header->setSectionsClickable(false);  // a header click selects nothing
