@@ -16,6 +16,9 @@
 #        (about 2 minutes; `ninja -C build flood_bench` runs it without the earlier build)
 #   OSTREL_BENCH_RATES    datagrams per second (default "2000 5000 10000 20000")
 #   OSTREL_BENCH_SECONDS  seconds of sending per rate (default 10)
+#   OSTREL_BENCH_STATUS   a size in bytes: instead of random datagrams, a device's status
+#                         reports of that size, the same but for a 4-byte counter
+#                         (e.g. 64; at least 8)
 #   OSTREL_BENCH_STARTS   starts of each executable for the start-up figures (default 5)
 #   OSTREL_RMEM_MAX       caps the receive buffer the program asks for, as net.core.rmem_max
 #                         would (e.g. 212992, Debian's default); unset: the machine's limit
@@ -115,7 +118,13 @@ flood_of() {
     done
     return 1
   }
-  echo "flood, datagrams of 1..1400 random bytes, $seconds s per rate:"
+  if [ -n "${OSTREL_BENCH_STATUS:-}" ]; then
+    echo "flood, status reports of $OSTREL_BENCH_STATUS bytes (a counter changing), $seconds s per rate:"
+    sender_sizes=("$OSTREL_BENCH_STATUS" "$OSTREL_BENCH_STATUS" "$work/sizes.RATE" status)
+  else
+    echo "flood, datagrams of 1..1400 random bytes, $seconds s per rate:"
+    sender_sizes=(1 1400 "$work/sizes.RATE")
+  fi
   printf '  %8s %8s %8s %6s %8s %8s %9s %9s %10s\n' rate/s sent logged order drops rcvbuf stall_ms shown_ms \
     "cpu %core"
   best=0
@@ -128,7 +137,7 @@ flood_of() {
     head -c 16 /dev/zero | dd of="$stalls" conv=notrunc status=none  # the longest stall from now on
     t0=$(monotonic_ns)
     read -r sent took achieved last_sent_ns < <(python3 "$here/paced_sender.py" "$src_port" "$rate" "$seconds" \
-      "$rate" 1 1400 "$work/sizes.$rate")
+      "$rate" "${sender_sizes[@]/RATE/$rate}")
     drain || echo "  (the log was still growing after 60 s)"
     t1=$(monotonic_ns)
     ticks=$(($(cpu_ticks "$pid") - ticks_before))
