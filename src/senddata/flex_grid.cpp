@@ -74,11 +74,14 @@ class GridStyle : public QProxyStyle {
   }
 };
 
-// Paints the cells as the item view's own delegate does, but from the cells themselves
-// and with each text laid out once: a grid repainted many times a second shows the same
-// 256 byte texts again and again, and shaping them anew at every paint was most of the
-// cost of showing a stream of answers. The selected or focused cell, one at most, is left
-// to the view's own delegate, which draws the highlight and the focus frame.
+// Paints the cells as the item view's own delegate does, but from the cells themselves and
+// from images of them made once: a grid repainted many times a second shows the same 256
+// byte texts again and again, and laying out, shaping and blending their glyphs anew at
+// every paint was most of the cost of showing a stream of answers. A cell's image is its
+// background with its text, exactly as the view's delegate draws them (a test compares the
+// two pixel for pixel); it is copied whole. The selected or focused cell, one at most, is
+// left to the view's own delegate, which draws the highlight and the focus frame; so is any
+// cell drawn scaled.
 class GridCellDelegate : public QStyledItemDelegate {
  public:
   GridCellDelegate(const GridCellModel& cells, QObject* parent)
@@ -89,61 +92,93 @@ class GridCellDelegate : public QStyledItemDelegate {
     const int row = index.row() + 1;
     const int col = index.column() + 1;
     if ((option.state & (QStyle::State_Selected | QStyle::State_HasFocus)) ||
-        row >= cells_.GridRows() || col >= cells_.GridCols()) {
+        row >= cells_.GridRows() || col >= cells_.GridCols() ||
+        painter->transform().type() > QTransform::TxTranslate ||
+        painter->device()->devicePixelRatioF() != 1.0) {
       QStyledItemDelegate::paint(painter, option, index);
       return;
     }
     const uint32_t back = cells_.CellBackColor(row, col);
-    if (back != kDefaultBackColor) painter->fillRect(option.rect, QColorOf(back));
     const std::string& text = cells_.CellText(row, col);
-    if (text.empty()) return;
-    const int alignment = cells_.CellAlignment(row, col);
-    const Qt::Alignment align =
-        alignment == GridCellModel::kAlignDefault ? option.displayAlignment : AlignmentOf(alignment);
-    const QStaticText& laid_out = LaidOut(text, option.font);
-    // The view's delegate keeps a margin beside the text and aligns its laid-out lines
-    // within the rest of the cell. The margin is the style's, asked once.
-    if (margin_ < 0) {
-      const QWidget* widget = option.widget;
-      const QStyle* style = widget != nullptr ? widget->style() : QApplication::style();
-      margin_ = style->pixelMetric(QStyle::PM_FocusFrameHMargin, &option, widget) + 1;
+    if (text.empty()) {
+      if (back != kDefaultBackColor) painter->fillRect(option.rect, QColorOf(back));
+      return;
     }
-    const QRect text_rect = option.rect.adjusted(margin_, 0, -margin_, 0);
-    const QSizeF size = laid_out.size();
-    const QRect placed = QStyle::alignedRect(
-        option.direction, align, QSize(qCeil(size.width()), qCeil(size.height())), text_rect);
     const QPalette::ColorGroup group = !(option.state & QStyle::State_Enabled) ? QPalette::Disabled
                                        : (option.state & QStyle::State_Active) ? QPalette::Normal
                                                                                : QPalette::Inactive;
-    painter->save();
-    painter->setClipRect(text_rect, Qt::IntersectClip);
-    painter->setFont(option.font);
-    painter->setPen(option.palette.color(group, QPalette::Text));
-    painter->drawStaticText(placed.topLeft(), laid_out);
-    painter->restore();
+    // Without a colour of its own a cell shows the viewport's background, the palette's base.
+    const Look look{cells_.CellAlignment(row, col),
+                    back != kDefaultBackColor ? QColorOf(back).rgb()
+                                              : option.palette.color(group, QPalette::Base).rgb(),
+                    option.palette.color(group, QPalette::Text).rgb(), option.rect.size(),
+                    option.displayAlignment, option.direction};
+    painter->drawPixmap(option.rect.topLeft(), CellImage(look, text, option));
   }
 
  private:
-  const QStaticText& LaidOut(const std::string& text, const QFont& font) const {
-    if (font != font_) {
-      laid_out_.clear();
-      font_ = font;
+  // Everything of a cell's image but its text.
+  struct Look {
+    int alignment;
+    QRgb back;
+    QRgb pen;
+    QSize size;
+    Qt::Alignment default_alignment;
+    Qt::LayoutDirection direction;
+    bool operator==(const Look&) const = default;
+  };
+
+  const QPixmap& CellImage(const Look& look, const std::string& text,
+                           const QStyleOptionViewItem& option) const {
+    if (option.font != font_) {
+      images_.clear();
+      font_ = option.font;
     }
-    auto found = laid_out_.find(text);
-    if (found != laid_out_.end()) return found->second;
-    if (laid_out_.size() >= kMostTexts) laid_out_.clear();
-    QStaticText laid_out(QString::fromStdString(text));
-    laid_out.setTextFormat(Qt::PlainText);
-    laid_out.prepare(QTransform(), font);
-    return laid_out_.emplace(text, std::move(laid_out)).first->second;
+    auto images = std::find_if(images_.begin(), images_.end(),
+                               [&](const auto& entry) { return entry.first == look; });
+    if (images == images_.end()) images = images_.insert(images_.end(), {look, {}});
+    auto found = images->second.find(text);
+    if (found != images->second.end()) return found->second;
+    if (++image_count_ > kMostImages) {
+      images_.clear();
+      image_count_ = 1;
+      images = images_.insert(images_.end(), {look, {}});
+    }
+    return images->second.emplace(text, Draw(look, text, option)).first->second;
   }
 
-  // Byte texts, header texts and a few more; past that the cache starts again.
-  static constexpr size_t kMostTexts = 1024;
+  // The cell's background and its text, aligned as the view's delegate aligns it: its laid-out
+  // line within the cell less a margin on each side, clipped to that.
+  QPixmap Draw(const Look& look, const std::string& text, const QStyleOptionViewItem& option) const {
+    QPixmap image(look.size);
+    image.fill(QColor::fromRgb(look.back));
+    QStaticText laid_out(QString::fromStdString(text));
+    laid_out.setTextFormat(Qt::PlainText);
+    laid_out.prepare(QTransform(), option.font);
+    const QWidget* widget = option.widget;
+    const QStyle* style = widget != nullptr ? widget->style() : QApplication::style();
+    const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, &option, widget) + 1;
+    const QRect text_rect = QRect(QPoint(0, 0), look.size).adjusted(margin, 0, -margin, 0);
+    const QSizeF size = laid_out.size();
+    const Qt::Alignment align = look.alignment == GridCellModel::kAlignDefault
+                                    ? look.default_alignment
+                                    : AlignmentOf(look.alignment);
+    const QRect placed = QStyle::alignedRect(
+        look.direction, align, QSize(qCeil(size.width()), qCeil(size.height())), text_rect);
+    QPainter painter(&image);
+    painter.setClipRect(text_rect);
+    painter.setFont(option.font);
+    painter.setPen(QColor::fromRgb(look.pen));
+    painter.drawStaticText(placed.topLeft(), laid_out);
+    return image;
+  }
+
+  // Byte texts in a few looks; past that the images are made again as they are needed.
+  static constexpr size_t kMostImages = 2048;
   const GridCellModel& cells_;
-  mutable int margin_ = -1;
   mutable QFont font_;
-  mutable std::unordered_map<std::string, QStaticText> laid_out_;
+  mutable size_t image_count_ = 0;
+  mutable std::vector<std::pair<Look, std::unordered_map<std::string, QPixmap>>> images_;
 };
 
 }  // namespace
