@@ -53,6 +53,7 @@ cat >"$dir/bad.json" <<'JSON'
 { "ostrel_test": 1, "steps": [ { "payload": {"hex": "AA 01"} },
   { "payload": {"hex": "AA 01"}, "timeout_ms": -5 } ] }
 JSON
+echo '{ "ostrel_test": 1, "payload": {"hex": "AA 01"}, "expect": {"pattern": "AA 81"} }' >"$dir/plain.json"
 give_to_operator "$dir"
 (run_as_operator "$dir" ostrel-respond --rules device.rules.json --port "$port" >"$work/respond.out" 2>"$work/respond.err") &
 pids+=($!)
@@ -165,7 +166,7 @@ check "the counter counts the step's cycles: 1 to 4" bash -c '[ "$(grep -o "sent
 
 # A test file without steps: a test suite per cycle, its one case named "1".
 run plain --count 2 --interval 0 --junit plain.xml; rc=$?
-check "--junit without steps: exit 0 (rc $rc), a suite per cycle" junit plain 2 0 0 2
+check "--junit without steps: exit 0 (rc $rc), a suite per cycle" eval 'test "$rc" -eq 0 && junit plain 2 0 0 2'
 
 # 5. Ctrl-C during a step: the run ends after it.
 (run_as_operator "$dir" ostrel-send --test slow.json >"$work/slow.out" 2>&1) &
