@@ -17,6 +17,10 @@ namespace {
 using namespace dialog_rows;
 
 constexpr int kRows = 7;  // five boxes, a gap, the buttons
+// Wider labels than the field dialog's, the boxes ending where its boxes end.
+constexpr int kStepLabelWidth = 2880;
+constexpr int kStepBoxLeft = 3120;
+constexpr int kStepBoxWidth = kBoxLeft + kBoxWidth - kStepBoxLeft;
 
 QString Q(const char* utf8) { return QString::fromUtf8(utf8); }
 
@@ -32,22 +36,24 @@ StepDialog::StepDialog(const TestStep& step, std::function<std::string(const QJs
   setFont(font);
   int row = 0;
   const auto text = [&](const char* name, const char* caption, const char* placeholder) {
-    MakeDialogLabel(this, Q("lbl") + Q(name + 3), caption, Row(row, kLabelLeft, kLabelWidth), font);
+    MakeDialogLabel(this, Q("lbl") + Q(name + 3), caption, Row(row, kLabelLeft, kStepLabelWidth),
+                    font);
     auto* box = new QLineEdit(this);
     box->setObjectName(Q(name));
-    box->setGeometry(Row(row++, kBoxLeft, kBoxWidth));
+    box->setGeometry(Row(row++, kStepBoxLeft, kStepBoxWidth));
     box->setPlaceholderText(Q(placeholder));
     return box;
   };
   txtName_ = text("txtName", "名前 (name)", "");
-  txtTimeout_ = text("txtTimeout", "応答タイムアウト ms (timeout_ms)", "設定の応答タイムアウト");
-  txtRetries_ = text("txtRetries", "送信回数 (retries)", "設定の送信回数 (CommonSendRetry)");
-  txtWait_ = text("txtWait", "次までの待ち ms (wait_ms)", "0");
+  txtTimeout_ =
+      text("txtTimeout", "応答タイムアウト (timeout_ms)", "ms（空欄: 設定の応答タイムアウト）");
+  txtRetries_ = text("txtRetries", "送信回数 (retries)", "空欄: 設定の CommonSendRetry");
+  txtWait_ = text("txtWait", "次までの待ち (wait_ms)", "ms（空欄: 0）");
   MakeDialogLabel(this, QStringLiteral("lblOnFail"), "失敗時 (on_fail)",
-                  Row(row, kLabelLeft, kLabelWidth), font);
+                  Row(row, kLabelLeft, kStepLabelWidth), font);
   cboOnFail_ = new QComboBox(this);
   cboOnFail_->setObjectName(QStringLiteral("cboOnFail"));
-  cboOnFail_->setGeometry(Row(row++, kBoxLeft, kBoxWidth));
+  cboOnFail_->setGeometry(Row(row++, kStepBoxLeft, kStepBoxWidth));
   cboOnFail_->addItem(Q("stop"));
   cboOnFail_->addItem(Q("next"));
   ++row;
