@@ -19,12 +19,12 @@ QString Q(const char* utf8) { return QString::fromUtf8(utf8); }
 class Parser {
  public:
   explicit Parser(const QStringList& arguments) : arguments_(arguments) {
-    parser_.setApplicationDescription(Q(
-        "設定ファイルの通信設定で送信サイクルを実行します。到達確認（Ping）、送信、応答待ち、"
-        "再送を画面版と同じ手順で行い、同じ操作ログに記録します。\n"
-        "終了コード: 0 全サイクル応答あり（期待応答があれば全て一致） / 1 応答なし・到達不能あり / "
-        "2 引数・設定・試験ファイルの誤り / 3 実行時エラー / "
-        "4 全サイクル応答ありで期待応答に一致しない応答あり"));
+    parser_.setApplicationDescription(
+        Q("設定ファイルの通信設定で送信サイクルを実行します。到達確認（Ping）、送信、応答待ち、"
+          "再送を画面版と同じ手順で行い、同じ操作ログに記録します。\n"
+          "終了コード: 0 全サイクル（手順があれば全手順）応答あり（期待応答があれば全て一致） / "
+          "1 応答なし・到達不能あり / 2 引数・設定・試験ファイルの誤り / 3 実行時エラー / "
+          "4 全サイクル（全手順）応答ありで期待応答に一致しない応答あり"));
     parser_.addHelpOption();
     parser_.addVersionOption();
     Add({"settings"}, "設定ファイル（既定: 実行ファイルの隣の Config/Kiv_UdpSendSetting.ini）",
@@ -54,7 +54,9 @@ class Parser {
         "試験ファイル（送信データと期待応答。--data・--hex・--expect・--expect-from "
         "はその部分を置き換える。手順（steps）があれば手順を順に実行し、1 手順 1 行で出力する）",
         "file");
-    Add({"junit"}, "手順の結果を JUnit XML（CI サーバーが読む形式）でこのファイルに書き出す",
+    Add({"junit"},
+        "試験の結果を JUnit XML（CI サーバーが読む形式）でこのファイルに書き出す（手順ごと、"
+        "手順がなければサイクルごとに 1 件）",
         "file");
     Add({"expect"}, "期待応答のパターン（例: \"01 03 04 ?? ?? *\"）", "pattern");
     Add({"expect-from"}, "応答してよい送信元: address（既定）、address-and-port、any", "rule");
@@ -161,7 +163,7 @@ class Parser {
     if (IsSet("junit")) {
       o.junit_file = Value("junit");
       if (o.junit_file.empty()) return Error("--junit: ファイル名がありません。");
-      if (!o.test_file) return Error("--junit には手順のある試験ファイル（--test）が要ります。");
+      if (!o.test_file) return Error("--junit には試験ファイル（--test）が要ります。");
     }
     if (IsSet("crc") && !Crc(o.fields)) return failure_;
     result.action = CommandLine::Action::kRun;

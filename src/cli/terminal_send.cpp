@@ -155,11 +155,7 @@ int TerminalSend::PreparePayload(std::vector<uint8_t>& payload) {
       return PrepareSteps(test_file);
     }
   }
-  if (!options_.junit_file.empty()) {
-    err_ << "ostrel-send: --test " << test_file
-         << ": 手順（\"steps\"）がないため --junit は使えません。" << std::endl;
-    return kExitUsage;
-  }
+  if (const int status = CheckJUnitFile(); status >= 0) return status;
 
   // The bytes: --data, else --hex, else the test file's.
   std::string file, option;
@@ -247,16 +243,40 @@ int TerminalSend::PrepareSteps(const std::string& test_file) {
     }
     step_payloads_.push_back(std::move(bytes));
   }
-  if (!options_.junit_file.empty()) {
-    try {
-      CheckReplaceable(options_.junit_file);
-    } catch (const std::exception& error) {
-      err_ << "ostrel-send: --junit " << options_.junit_file << ": " << DescriptionOf(error)
-           << std::endl;
-      return kExitUsage;
-    }
+  return CheckJUnitFile();
+}
+
+int TerminalSend::CheckJUnitFile() {
+  if (options_.junit_file.empty()) return -1;
+  try {
+    CheckReplaceable(options_.junit_file);
+  } catch (const std::exception& error) {
+    err_ << "ostrel-send: --junit " << options_.junit_file << ": " << DescriptionOf(error)
+         << std::endl;
+    return kExitUsage;
   }
   return -1;
+}
+
+bool TerminalSend::WriteJUnit(const std::vector<JUnitSuite>& suites) {
+  if (options_.junit_file.empty()) return true;
+  std::array<char, 256> host{};
+  if (gethostname(host.data(), host.size() - 1) != 0) host[0] = '\0';
+  try {
+    ReplaceFileAtomically(options_.junit_file,
+                          JUnitXml(SuiteName(), suites, host[0] ? host.data() : "localhost"));
+  } catch (const std::exception& error) {
+    err_ << "ostrel-send: --junit " << options_.junit_file << ": " << DescriptionOf(error)
+         << std::endl;
+    return false;
+  }
+  return true;
+}
+
+std::string TerminalSend::SuiteName() const {
+  return !test_name_.empty()
+             ? test_name_
+             : std::filesystem::path(options_.test_file.value_or("")).stem().string();
 }
 
 int TerminalSend::Run() {
@@ -313,9 +333,7 @@ int TerminalSend::RunSteps() {
   RunSummary summary;
   summary.verdicts.emplace();
   summary.test_name = test_name_;
-  const std::string suite_name =
-      !test_name_.empty() ? test_name_
-                          : std::filesystem::path(options_.test_file.value_or("")).stem().string();
+  const std::string suite_name = SuiteName();
   const auto case_name = [&steps](std::size_t i) {
     return std::to_string(i + 1) + (steps[i].name.empty() ? "" : " " + steps[i].name);
   };
@@ -365,18 +383,7 @@ int TerminalSend::RunSteps() {
   tmrRcvAns_.SetEnabled(false);
   wscSend.Close();
 
-  if (!options_.junit_file.empty()) {
-    std::array<char, 256> host{};
-    if (gethostname(host.data(), host.size() - 1) != 0) host[0] = '\0';
-    try {
-      ReplaceFileAtomically(options_.junit_file,
-                            JUnitXml(suite_name, suites, host[0] ? host.data() : "localhost"));
-    } catch (const std::exception& error) {
-      err_ << "ostrel-send: --junit " << options_.junit_file << ": " << DescriptionOf(error)
-           << std::endl;
-      ++summary.errors;
-    }
-  }
+  if (!WriteJUnit(suites)) ++summary.errors;
   return Finish(summary, view, capture);
 }
 
@@ -420,8 +427,32 @@ int TerminalSend::RunCycles(const std::vector<uint8_t>& payload) {
     if (record) record->judgement = std::exchange(judged, std::nullopt);
     return record;
   };
+  // With --junit each cycle is a run of the test's one request: a test suite of one case.
+  std::vector<JUnitSuite> suites;
+  auto started = std::chrono::steady_clock::now();
+  LocalTime started_at = CurrentClock().Now();
   const auto report = [&](int64_t number, const CycleRecord& record) {
     summary.Add(record);
+    if (!options_.junit_file.empty()) {
+      const double seconds =
+          std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+      JUnitCase c{test_name_.empty() ? "1" : test_name_,
+                  1,
+                  seconds,
+                  false,
+                  record.outcome == CycleOutcome::kError,
+                  record.judgement.value_or(Judgement{}),
+                  {},
+                  {}};
+      // Without an expectation any answer will do, as a step without one.
+      if (!record.judgement)
+        c.judgement.verdict = record.outcome == CycleOutcome::kAnswered ? Verdict::kMatch
+                              : record.transmissions > 0                ? Verdict::kNoAnswer
+                                                                        : Verdict::kNotSent;
+      if (record.transmissions > 0) c.sent = view.Payload();
+      if (record.answer_bytes && view.LastAnswer()) c.answer = *view.LastAnswer();
+      suites.push_back({SuiteName() + " run " + std::to_string(number), started_at, seconds, {c}});
+    }
     if (options_.quiet) return;
     Print(options_.json ? CycleJson(number, record) : CycleText(number, record));
   };
@@ -431,6 +462,8 @@ int TerminalSend::RunCycles(const std::vector<uint8_t>& payload) {
     if (stop_requests_ > 0 || output_closed_) break;
     if (number > 1) {
       if (!WaitInterval(period_ms_)) break;
+      started = std::chrono::steady_clock::now();
+      started_at = CurrentClock().Now();
       // Every timed cycle rotates the log first; when that fails the cycle sends nothing.
       if (!RunHandled("tmrSend_Timer", RotateTheLog)) {
         watchers.CycleStarted();  // a cycle that ended in an error before it sent
@@ -453,6 +486,7 @@ int TerminalSend::RunCycles(const std::vector<uint8_t>& payload) {
   cycle.SetPayloadFiller(nullptr);
   tmrRcvAns_.SetEnabled(false);
   wscSend.Close();
+  if (!WriteJUnit(suites)) ++summary.errors;
   return Finish(summary, view, capture);
 }
 

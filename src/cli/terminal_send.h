@@ -33,6 +33,7 @@ class QEventLoop;
 namespace ostrel {
 
 class CaptureControl;
+struct JUnitSuite;
 class CycleJudge;
 class PingCheck;
 class StepRunner;
@@ -68,7 +69,8 @@ class TerminalSend final : public QObject {
   // A test file with steps: checks the options that would replace a part of a single
   // request, loads every step's payload; gives the exit status when nothing may be sent.
   int PrepareSteps(const std::string& test_file);
-  // Runs the steps --count times, one line per step, the JUnit report at the end.
+  // Runs the steps --count times, one line per step, the JUnit report at the end (one
+  // test suite per run, as RunCycles reports each cycle of a test file without steps).
   int RunSteps();
   // The capture of --pcap started on the cycle's watchers; false (after the message) when
   // its file cannot be made.
@@ -76,6 +78,14 @@ class TerminalSend final : public QObject {
   // Stops the capture; the answer file (when asked for), the summary and the exit status of
   // a finished run.
   int Finish(RunSummary& summary, const TerminalView& view, CaptureControl& capture);
+  // A --junit file that could not be replaced: the message and the exit status, else -1.
+  int CheckJUnitFile();
+  // The report of --junit (when asked for) written whole; false (after the message) when it
+  // could not be.
+  bool WriteJUnit(const std::vector<JUnitSuite>& suites);
+  // The name of the test in reports: its "name", else the test file's name without its
+  // extension.
+  std::string SuiteName() const;
   // Waits `ms` unless a stop is asked for; false when it was.
   bool WaitInterval(int64_t ms);
   // Writes to `out`; notes a standard output that no longer takes anything.

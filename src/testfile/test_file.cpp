@@ -179,31 +179,79 @@ TestFileRead ReadTestFile(const std::string& path) {
   return ParseTestFile(text, folder.empty() ? "." : folder.string());
 }
 
-std::string TestFileText(const std::vector<uint8_t>& payload, const Expectation* expect,
-                         const std::string& name, const std::vector<FieldDefinition>& fields,
-                         const std::vector<FieldDefinition>& expect_fields) {
-  const auto string = [](const std::string& text) {
-    return JsonText(QJsonValue(QString::fromStdString(text)));
-  };
-  std::string text = "{\n  \"ostrel_test\": " + std::to_string(kVersion);
-  if (!name.empty()) text += ",\n  \"name\": " + string(name);
-  // An empty send grid gives no payload: a hex text without bytes would not read back.
+namespace {
+
+std::string JsonString(const std::string& text) {
+  return JsonText(QJsonValue(QString::fromStdString(text)));
+}
+
+// The members of a request after the object's first, each line indented by `indent`: the
+// payload as hex (none for no bytes: a hex text without bytes would not read back), its
+// fields and the expectation (pattern as written, "from", `expect_fields`).
+std::string RequestMembers(const std::vector<uint8_t>& payload, const Expectation* expect,
+                           const std::vector<FieldDefinition>& fields,
+                           const std::vector<FieldDefinition>& expect_fields,
+                           const std::string& indent) {
+  std::string text;
   if (!payload.empty()) {
     std::string hex;
     for (const uint8_t byte : payload) {
       if (!hex.empty()) hex += ' ';
       hex += HexText2(byte);
     }
-    text += ",\n  \"payload\": {\n    \"hex\": " + string(hex) + "\n  }";
+    text += ",\n" + indent + "\"payload\": {\n" + indent + "  \"hex\": " + JsonString(hex) + "\n" +
+            indent + "}";
   }
-  if (!fields.empty()) text += FieldsText("fields", fields, "  ");
+  if (!fields.empty()) text += FieldsText("fields", fields, indent);
   if (expect != nullptr) {
-    text += ",\n  \"expect\": {\n    \"pattern\": " + string(expect->pattern.Text()) +
-            ",\n    \"from\": " + string(SenderRuleName(expect->from));
-    if (!expect_fields.empty()) text += FieldsText("fields", expect_fields, "    ");
-    text += "\n  }";
+    text += ",\n" + indent + "\"expect\": {\n" + indent +
+            "  \"pattern\": " + JsonString(expect->pattern.Text()) + ",\n" + indent +
+            "  \"from\": " + JsonString(SenderRuleName(expect->from));
+    if (!expect_fields.empty()) text += FieldsText("fields", expect_fields, indent + "  ");
+    text += "\n" + indent + "}";
   }
+  return text;
+}
+
+}  // namespace
+
+std::string TestFileText(const std::vector<uint8_t>& payload, const Expectation* expect,
+                         const std::string& name, const std::vector<FieldDefinition>& fields,
+                         const std::vector<FieldDefinition>& expect_fields) {
+  std::string text = "{\n  \"ostrel_test\": " + std::to_string(kVersion);
+  if (!name.empty()) text += ",\n  \"name\": " + JsonString(name);
+  text += RequestMembers(payload, expect, fields, expect_fields, "  ");
   return text + "\n}\n";
+}
+
+std::string TestStepText(const TestStep& step, const std::vector<uint8_t>& payload,
+                         const std::string& indent) {
+  const std::string inner = indent + "  ";
+  std::string text;
+  if (!step.name.empty()) text += ",\n" + inner + "\"name\": " + JsonString(step.name);
+  text += RequestMembers(payload, step.expect ? &*step.expect : nullptr, step.fields,
+                         step.expect_fields, inner);
+  const auto number = [&](const char* key, int64_t value) {
+    text += ",\n" + inner + "\"" + key + "\": " + std::to_string(value);
+  };
+  if (step.timeout_ms) number("timeout_ms", *step.timeout_ms);
+  if (step.retries) number("retries", *step.retries);
+  if (step.wait_ms != 0) number("wait_ms", step.wait_ms);
+  text += ",\n" + inner + "\"on_fail\": " + (step.stop_on_fail ? "\"stop\"" : "\"next\"");
+  // The first member follows the brace without its comma.
+  return indent + "{" + text.substr(1) + "\n" + indent + "}";
+}
+
+std::string TestStepsFileText(const std::string& name, const std::vector<TestStep>& steps,
+                              const std::vector<std::vector<uint8_t>>& payloads, int32_t repeat) {
+  std::string text = "{\n  \"ostrel_test\": " + std::to_string(kVersion);
+  if (!name.empty()) text += ",\n  \"name\": " + JsonString(name);
+  text += ",\n  \"steps\": [";
+  for (std::size_t i = 0; i < steps.size(); ++i)
+    text +=
+        (i ? ",\n" : "\n") +
+        TestStepText(steps[i], i < payloads.size() ? payloads[i] : steps[i].payload.bytes, "    ");
+  return text + "\n  ],\n  \"repeat\": " + std::to_string(repeat) + "\n}\n";
 }
 
 void WriteTestFile(const std::string& path, const std::vector<uint8_t>& payload,
@@ -211,6 +259,12 @@ void WriteTestFile(const std::string& path, const std::vector<uint8_t>& payload,
                    const std::vector<FieldDefinition>& fields,
                    const std::vector<FieldDefinition>& expect_fields) {
   ReplaceFileAtomically(path, TestFileText(payload, expect, name, fields, expect_fields));
+}
+
+void WriteTestStepsFile(const std::string& path, const std::string& name,
+                        const std::vector<TestStep>& steps,
+                        const std::vector<std::vector<uint8_t>>& payloads, int32_t repeat) {
+  ReplaceFileAtomically(path, TestStepsFileText(name, steps, payloads, repeat));
 }
 
 }  // namespace ostrel

@@ -47,10 +47,10 @@ struct TestStep {
 };
 
 struct TestFile {
-  std::string name;                    // "" when the file has none
-  std::optional<TestPayload> payload;  // none: the file names no payload
-  std::vector<FieldDefinition> fields;       // the payload's computed fields ("fields")
-  std::optional<Expectation> expect;   // none: the file expects nothing
+  std::string name;                            // "" when the file has none
+  std::optional<TestPayload> payload;          // none: the file names no payload
+  std::vector<FieldDefinition> fields;         // the payload's computed fields ("fields")
+  std::optional<Expectation> expect;           // none: the file expects nothing
   std::vector<FieldDefinition> expect_fields;  // "expect.fields", also in expect->fields
   // A sequence instead of the single request above (which a file with steps has not).
   std::vector<TestStep> steps;
@@ -87,7 +87,8 @@ FieldCheck AnswerFieldCheck(const std::vector<FieldDefinition>& fields);
 // (pattern as written, "from", `expect_fields`), the payload's `fields` and the name;
 // two-space indents, one line per field, a line break at the end.
 std::string TestFileText(const std::vector<uint8_t>& payload, const Expectation* expect,
-                         const std::string& name = "", const std::vector<FieldDefinition>& fields = {},
+                         const std::string& name = "",
+                         const std::vector<FieldDefinition>& fields = {},
                          const std::vector<FieldDefinition>& expect_fields = {});
 
 // Writes that text to `path`, replacing the file whole (atomic_file.h); raises
@@ -96,5 +97,19 @@ void WriteTestFile(const std::string& path, const std::vector<uint8_t>& payload,
                    const Expectation* expect, const std::string& name = "",
                    const std::vector<FieldDefinition>& fields = {},
                    const std::vector<FieldDefinition>& expect_fields = {});
+
+// The text of a test file with `steps` (`payloads` holding each step's bytes, written as
+// "hex") and "repeat", laid out as TestFileText lays out a request, each step's timing and
+// "on_fail" after its request.
+std::string TestStepsFileText(const std::string& name, const std::vector<TestStep>& steps,
+                              const std::vector<std::vector<uint8_t>>& payloads, int32_t repeat);
+// One step of it as an object, `indent` before each of its lines; its bytes are `payload`.
+std::string TestStepText(const TestStep& step, const std::vector<uint8_t>& payload,
+                         const std::string& indent = "");
+
+// Writes that text to `path` as WriteTestFile writes a request.
+void WriteTestStepsFile(const std::string& path, const std::string& name,
+                        const std::vector<TestStep>& steps,
+                        const std::vector<std::vector<uint8_t>>& payloads, int32_t repeat);
 
 }  // namespace ostrel

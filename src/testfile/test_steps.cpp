@@ -20,8 +20,10 @@ std::string AtStep(const std::string& error, const std::string& step) {
   return "\"" + step + "." + error.substr(1);
 }
 
-std::string ReadStep(const QJsonValue& value, const std::string& path, const std::string& folder,
-                     TestStep& step) {
+}  // namespace
+
+std::string ReadTestStep(const QJsonValue& value, const std::string& path,
+                         const std::string& folder, TestStep& step) {
   if (!value.isObject())
     return Quoted(path) + " は {\"payload\": {…}, \"expect\": {…}} の形で書いてください。";
   const QJsonObject object = value.toObject();
@@ -71,8 +73,6 @@ std::string ReadStep(const QJsonValue& value, const std::string& path, const std
   return "";
 }
 
-}  // namespace
-
 TestFileRead ReadTestSteps(const QJsonObject& root, const std::string& folder) {
   for (const char* single : {"payload", "fields", "expect"})
     if (root.contains(single))
@@ -99,7 +99,8 @@ TestFileRead ReadTestSteps(const QJsonObject& root, const std::string& folder) {
   const QJsonArray steps = root["steps"].toArray();
   for (qsizetype i = 0; i < steps.size(); ++i) {
     TestStep step;
-    if (std::string error = ReadStep(steps[i], "steps[" + std::to_string(i) + "]", folder, step);
+    if (std::string error =
+            ReadTestStep(steps[i], "steps[" + std::to_string(i) + "]", folder, step);
         !error.empty())
       return Refused(std::move(error));
     test.steps.push_back(std::move(step));

@@ -21,4 +21,9 @@ namespace ostrel {
 // a "file" payload is resolved against `folder`. A refusal names the key ("steps[2].timeout_ms").
 TestFileRead ReadTestSteps(const QJsonObject& root, const std::string& folder);
 
+// Reads the step `value` found at `path` ("steps[2]") into `step` (which starts with the
+// defaults); the refusal's text naming the key, or "" when it was read.
+std::string ReadTestStep(const QJsonValue& value, const std::string& path,
+                         const std::string& folder, TestStep& step);
+
 }  // namespace ostrel

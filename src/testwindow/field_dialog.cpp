@@ -9,18 +9,14 @@
 #include "fields/crc.h"
 #include "logging/error_handler.h"
 #include "testfile/field_list.h"
+#include "testwindow/dialog_rows.h"
 #include "ui/ui_support.h"
 
 namespace ostrel {
 namespace {
 
-constexpr int kClientWidth = 6600;  // twips
-constexpr int kRowHeight = 390;
-constexpr int kLabelLeft = 120;
-constexpr int kLabelWidth = 2160;
-constexpr int kBoxLeft = 2400;
-constexpr int kBoxWidth = 4080;
-constexpr int kBoxHeight = 315;
+using namespace dialog_rows;
+
 constexpr const char* kCustomModel = "パラメータで指定";
 constexpr const char* kKinds[] = {"crc",  "sum8",   "sum16",   "xor8",
                                   "lrc8", "inet16", "counter", "time"};
@@ -28,10 +24,6 @@ constexpr const char* kKinds[] = {"crc",  "sum8",   "sum16",   "xor8",
 QString Q(const char* utf8) { return QString::fromUtf8(utf8); }
 QString Q(const std::string& utf8) { return QString::fromStdString(utf8); }
 std::string S(const QString& text) { return text.toStdString(); }
-
-QRect Row(int row, int left, int width) {
-  return TwipsRect(left, 120 + row * kRowHeight, width, kBoxHeight);
-}
 
 }  // namespace
 

@@ -25,11 +25,6 @@ QJsonValue Value(const std::string& text) {
   return QJsonValue(QString::fromStdString(text));
 }
 
-void Put(QJsonObject& object, const char* key, const std::string& text) {
-  const std::string trimmed = Trimmed(text);
-  if (!trimmed.empty()) object[QLatin1String(key)] = Value(trimmed);
-}
-
 std::string Hex(uint64_t value) {
   char digits[17] = {};
   const auto [end, error] = std::to_chars(digits, digits + 16, value, 16);
@@ -45,6 +40,11 @@ std::string Text(const std::optional<int64_t>& value) {
 
 }  // namespace
 
+void PutFormText(QJsonObject& object, const char* key, const std::string& text) {
+  const std::string trimmed = Trimmed(text);
+  if (!trimmed.empty()) object[QLatin1String(key)] = Value(trimmed);
+}
+
 bool KindTakesModel(std::string_view kind) { return kind == "crc"; }
 bool KindTakesRange(std::string_view kind) { return kind != "counter" && kind != "time"; }
 bool KindTakesWidth(std::string_view kind) { return !KindTakesRange(kind); }
@@ -56,10 +56,10 @@ QJsonObject FieldObject(const FieldForm& form) {
   if (KindTakesModel(form.kind)) {
     if (form.custom) {
       QJsonObject params;
-      Put(params, "width", form.crc_width);
-      Put(params, "poly", form.poly);
-      Put(params, "init", form.init);
-      Put(params, "xorout", form.xorout);
+      PutFormText(params, "width", form.crc_width);
+      PutFormText(params, "poly", form.poly);
+      PutFormText(params, "init", form.init);
+      PutFormText(params, "xorout", form.xorout);
       params[QLatin1String("refin")] = form.refin;
       params[QLatin1String("refout")] = form.refout;
       object[QLatin1String("model")] = params;
@@ -67,16 +67,16 @@ QJsonObject FieldObject(const FieldForm& form) {
       object[QLatin1String("model")] = QString::fromStdString(form.model);
     }
   }
-  Put(object, "at", form.at);
+  PutFormText(object, "at", form.at);
   if (KindTakesRange(form.kind)) {
-    Put(object, "from", form.from);
-    Put(object, "to", form.to);
+    PutFormText(object, "from", form.from);
+    PutFormText(object, "to", form.to);
   }
-  Put(object, "order", form.order);
-  if (KindTakesWidth(form.kind)) Put(object, "width", form.width);
+  PutFormText(object, "order", form.order);
+  if (KindTakesWidth(form.kind)) PutFormText(object, "width", form.width);
   if (KindTakesCounter(form.kind)) {
-    Put(object, "start", form.start);
-    Put(object, "step", form.step);
+    PutFormText(object, "start", form.start);
+    PutFormText(object, "step", form.step);
   }
   return object;
 }

@@ -25,6 +25,10 @@ struct FieldForm {
   std::string width, start, step;  // counter and time
 };
 
+// A box's `text` under `key` of `object` as a file would hold it: a text that reads as a
+// whole number as a number, any other as a text; an empty (or blank) text leaves it out.
+void PutFormText(QJsonObject& object, const char* key, const std::string& text);
+
 // The kinds that take a key: "model" (crc), "from"/"to" (checksums and CRCs), "width"
 // (counter, time), "start"/"step" (counter).
 bool KindTakesModel(std::string_view kind);

@@ -43,6 +43,7 @@ TestMenu::TestMenu(QMenuBar& bar, FlexGrid& send_grid, FlexGrid& answer_grid,
       session_(std::make_unique<TestSession>(answer_grid)),
       last_folder_(QDir::currentPath()) {
   observers_.Add(&session_->Observer());
+  SetSendDataLength({});
   menu_ = bar.addMenu(Q("試験"));
   OpenTest_ = menu_->addAction(Q("試験ファイルを開く…"));
   SaveTest_ = menu_->addAction(Q("試験ファイルを保存…"));
@@ -50,9 +51,8 @@ TestMenu::TestMenu(QMenuBar& bar, FlexGrid& send_grid, FlexGrid& answer_grid,
   Expectation_ = menu_->addAction(Q("期待応答"));
   connect(OpenTest_, &QAction::triggered, this, &TestMenu::OpenTest_Click);
   connect(SaveTest_, &QAction::triggered, this, &TestMenu::SaveTest_Click);
-  connect(Expectation_, &QAction::triggered, this, [this] {
-    RunHandled("Expectation_Click", [&] { OpenTestWindow(); });
-  });
+  connect(Expectation_, &QAction::triggered, this,
+          [this] { RunHandled("Expectation_Click", [&] { OpenTestWindow(); }); });
 }
 
 TestMenu::~TestMenu() {
@@ -65,7 +65,15 @@ void TestMenu::SetSendFieldsSink(std::function<void(const std::vector<FieldDefin
 }
 
 void TestMenu::SetSendDataLength(std::function<std::size_t()> length) {
-  session_->SendFields().SetDataLength(std::move(length));
+  session_->SendFields().SetDataLength(length);
+  // Bytes the fields appended are not data: a saved request or a step would append them
+  // again.
+  session_->SetSendData([this, length] {
+    std::vector<uint8_t> bytes;
+    SetByteArrayFromGrid(bytes, send_grid_);
+    if (length) bytes.resize(std::min(bytes.size(), length()));
+    return bytes;
+  });
 }
 
 void TestMenu::OpenTestWindow() {
@@ -115,7 +123,8 @@ bool TestMenu::OpenTestFile(const std::string& path) {
     // The fields must fit the bytes the file will give, before the grid takes them.
     const int64_t length = GetFileLength(test.payload->file);
     const std::size_t bytes = static_cast<std::size_t>(std::clamp<int64_t>(length, 0, 2048));
-    if (const std::string error = FieldsFitError(test.fields, bytes); length > 0 && !error.empty()) {
+    if (const std::string error = FieldsFitError(test.fields, bytes);
+        length > 0 && !error.empty()) {
       ShowMessage(&window_, std::string(kOpenFailed) + "\r\n" + path + "\r\n" + error,
                   MsgIcon::Critical);
       return false;
@@ -194,25 +203,22 @@ bool TestMenu::LoadPayload(const TestFile& test) {
 }
 
 bool TestMenu::SaveTestFile(const std::string& path) {
-  // The window writes single requests: saving would lose the open file's steps.
-  if (!session_->Steps().empty()) {
-    ShowMessage(&window_,
-                std::string(kSaveFailed) + "\r\n" + path + "\r\n" +
-                    "手順（\"steps\"）のある試験ファイルは画面からは保存できません。",
-                MsgIcon::Critical);
-    return false;
-  }
   return RunHandled("SaveTest_Click", [&] {
-    std::vector<uint8_t> payload;
-    SetByteArrayFromGrid(payload, send_grid_);
     const auto& expectation = session_->CurrentExpectation();
     try {
+      if (!session_->Steps().empty()) {
+        WriteTestStepsFile(path, session_->TestName(), session_->Steps(), session_->StepPayloads(),
+                           session_->Repeat());
+        return;
+      }
+      std::vector<uint8_t> payload = session_->SendData();
       WriteTestFile(
           path, payload, expectation ? &*expectation : nullptr, session_->TestName(),
           session_->SendFields().Fields(),
           expectation ? session_->AnswerFields().Fields() : std::vector<FieldDefinition>{});
     } catch (const std::exception& error) {
-      ShowMessage(&window_, std::string(kSaveFailed) + "\r\n" + path + "\r\n" + DescriptionOf(error),
+      ShowMessage(&window_,
+                  std::string(kSaveFailed) + "\r\n" + path + "\r\n" + DescriptionOf(error),
                   MsgIcon::Critical);
       throw;
     }

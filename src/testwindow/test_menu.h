@@ -2,8 +2,8 @@
 // The menu "試験" of the main window and what it opens:
 //   "試験ファイルを開く…"  loads a test file's payload into the send grid, as "入力" loads
 //                          a file, and sets its expectation;
-//   "試験ファイルを保存…"  saves the send grid, its computed fields and the expectation
-//                          as a test file;
+//   "試験ファイルを保存…"  saves the send grid's data, its computed fields and the
+//                          expectation as a test file, or the steps while steps are open;
 //   "期待応答"             opens the test window (one; raised when opened again).
 // The session's judge watches the send cycles through the main window's observers.
 
@@ -43,7 +43,8 @@ class TestMenu : public QObject {
   // that does not open, or whose payload file does not load, leaves the grid and the
   // expectation as they were; a message box says why. True when it opened.
   bool OpenTestFile(const std::string& path);
-  // Saves the send grid and the expectation to `path`; a failure is logged and shown.
+  // Saves the steps to `path` while steps are open, otherwise the send grid's data (without
+  // the bytes its fields appended) and the expectation; a failure is logged and shown.
   bool SaveTestFile(const std::string& path);
   // Opens the test window, or raises it.
   void OpenTestWindow();
@@ -55,7 +56,7 @@ class TestMenu : public QObject {
   // before every transmission; an opened file without fields hands on none.
   void SetSendFieldsSink(std::function<void(const std::vector<FieldDefinition>&)> sink);
   // The number of data bytes in the send grid, without the bytes the fields appended, by
-  // which edited send fields are checked.
+  // which edited send fields are checked and which a saved request or an added step holds.
   void SetSendDataLength(std::function<std::size_t()> length);
 
   TestSession& session() { return *session_; }

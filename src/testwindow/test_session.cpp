@@ -34,6 +34,10 @@ TestSession::TestSession(GridControl& answer_grid)
     if (send_fields_sink_) send_fields_sink_(send_fields_.Fields());
     Changed();
   });
+  steps_.SetChangeListener([this] {
+    results_.assign(steps_.Steps().size(), std::nullopt);
+    Changed();
+  });
   answer_fields_.SetChangeListener([this] {
     if (!CurrentExpectation()) return Changed();
     Expectation expectation = *CurrentExpectation();
@@ -60,13 +64,13 @@ void TestSession::ResetCounts() {
   Changed();
 }
 
-void TestSession::SetSteps(std::vector<TestStep> steps, std::vector<std::vector<uint8_t>> payloads,
-                           int32_t repeat) {
-  steps_ = std::move(steps);
-  payloads_ = std::move(payloads);
-  repeat_ = repeat;
-  results_.assign(steps_.size(), std::nullopt);
-  Changed();
+std::string TestSession::AddCurrentStep(const QJsonObject& settings) {
+  if (running_) return "";
+  TestStep request;
+  request.fields = send_fields_.Fields();
+  request.expect = CurrentExpectation();
+  if (request.expect) request.expect_fields = answer_fields_.Fields();
+  return steps_.Add(request, SendData(), settings);
 }
 
 void TestSession::SetStepResult(std::size_t step, const CycleRecord& record) {

@@ -15,8 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "testfile/field_list.h"
 #include "steps/cycle_recorder.h"
+#include "testfile/field_list.h"
+#include "testfile/step_list.h"
 #include "testfile/test_file.h"
 #include "verification/answer_judge.h"
 
@@ -39,7 +40,9 @@ class TestSession {
   // The expectation the next cycles are judged by; none stops judging. Either way the
   // marks of the last verdict and the last verdict go.
   void SetExpectation(std::optional<Expectation> expectation);
-  const std::optional<Expectation>& CurrentExpectation() const { return judge_.CurrentExpectation(); }
+  const std::optional<Expectation>& CurrentExpectation() const {
+    return judge_.CurrentExpectation();
+  }
 
   // The computed fields of the send payload ("fields") and of the expected answer
   // ("expect.fields"), as a test file gave them or the window edited them. A change of the
@@ -69,12 +72,28 @@ class TestSession {
   void ResetCounts();
 
   // The steps of the open test file, each with its bytes, and its "repeat"; none when the
-  // file (or the pattern typed) is a single request. The steps' last results go.
+  // file (or the pattern typed) is a single request. Every change of the steps (also
+  // through StepsList()) lets their last results go.
   void SetSteps(std::vector<TestStep> steps, std::vector<std::vector<uint8_t>> payloads,
-                int32_t repeat);
-  const std::vector<TestStep>& Steps() const { return steps_; }
-  const std::vector<std::vector<uint8_t>>& StepPayloads() const { return payloads_; }
-  int32_t Repeat() const { return repeat_; }
+                int32_t repeat) {
+    steps_.Assign(std::move(steps), std::move(payloads), repeat);
+  }
+  StepList& StepsList() { return steps_; }
+  const std::vector<TestStep>& Steps() const { return steps_.Steps(); }
+  const std::vector<std::vector<uint8_t>>& StepPayloads() const { return steps_.Payloads(); }
+  int32_t Repeat() const { return steps_.Repeat(); }
+
+  // The send grid's data bytes, without the bytes its fields appended: what the request
+  // sends before its fields are written.
+  void SetSendData(std::function<std::vector<uint8_t>()> data) { send_data_ = std::move(data); }
+  std::vector<uint8_t> SendData() const {
+    return send_data_ ? send_data_() : std::vector<uint8_t>{};
+  }
+  // Adds the request the window sends now (the send data, its fields, the expectation with
+  // its fields) as the last step, with `settings` as StepList::Add takes them; the refusal's
+  // text, or "" when it was added. Nothing changes while a run goes on.
+  std::string AddCurrentStep(const QJsonObject& settings);
+
   // The last result of each step, for its row of the steps table (none before it ran).
   const std::vector<std::optional<CycleRecord>>& StepResults() const { return results_; }
   void SetStepResult(std::size_t step, const CycleRecord& record);
@@ -88,7 +107,7 @@ class TestSession {
     stop_ = std::move(stop);
   }
   void Run() {
-    if (run_ && !running_ && allowed_ && !steps_.empty()) run_();
+    if (run_ && !running_ && allowed_ && !steps_.Empty()) run_();
   }
   void Stop() {
     if (stop_ && running_) stop_();
@@ -116,9 +135,8 @@ class TestSession {
   FieldList send_fields_{FieldUse::kWrite, "fields"};
   FieldList answer_fields_{FieldUse::kCheck, "expect.fields"};
   std::function<void(const std::vector<FieldDefinition>&)> send_fields_sink_;
-  std::vector<TestStep> steps_;
-  std::vector<std::vector<uint8_t>> payloads_;
-  int32_t repeat_ = 1;
+  StepList steps_;
+  std::function<std::vector<uint8_t>()> send_data_;
   std::vector<std::optional<CycleRecord>> results_;
   bool running_ = false;
   bool allowed_ = true;

@@ -15,6 +15,7 @@
 #include "testfile/field_json.h"
 #include "testfile/test_file.h"
 #include "testwindow/field_dialog.h"
+#include "testwindow/step_dialog.h"
 #include "testwindow/test_session.h"
 #include "ui/ui_support.h"
 
@@ -29,9 +30,8 @@ constexpr const char* kNoDateTime = "--/--/-- --:--:--";
 // The senders "from" allows, in the order of the combo box.
 constexpr SenderRule kSenderRules[] = {SenderRule::kAddress, SenderRule::kAddressAndPort,
                                        SenderRule::kAny};
-constexpr const char* kSenderRuleCaptions[] = {"宛先アドレス (address)",
-                                               "宛先アドレスとポート (address-and-port)",
-                                               "すべて (any)"};
+constexpr const char* kSenderRuleCaptions[] = {
+    "宛先アドレス (address)", "宛先アドレスとポート (address-and-port)", "すべて (any)"};
 
 QString Q(const char* utf8) { return QString::fromUtf8(utf8); }
 
@@ -101,8 +101,8 @@ void TestWindow::BuildControls() {
   fgrdPattern_->setFocusPolicy(Qt::ClickFocus);
   LabelGridHeaders(*fgrdPattern_);
 
-  MakeDialogLabel(this, QStringLiteral("lblVerdictCaption"), "判定", TwipsRect(120, 4200, 1455, 375),
-                  ProportionalFont(15.75, true));
+  MakeDialogLabel(this, QStringLiteral("lblVerdictCaption"), "判定",
+                  TwipsRect(120, 4200, 1455, 375), ProportionalFont(15.75, true));
   lblVerdict_ = MakeDialogLabel(this, QStringLiteral("lblVerdict"), "",
                                 TwipsRect(1680, 4020, 4335, 615), ProportionalFont(24, true));
   lblVerdictTime_ = MakeDialogLabel(this, QStringLiteral("lblVerdictTime"), kNoDateTime,
@@ -121,25 +121,92 @@ void TestWindow::BuildControls() {
   BuildFieldControls(0, "SendFields", "送信データのフィールド (fields)", 5340);
   BuildFieldControls(1, "AnswerFields", "期待応答のフィールド (expect.fields)", 7140);
 
+  BuildStepControls();
+  connect(cmdApply_, &QPushButton::clicked, this, &TestWindow::cmdApply_Click);
+  connect(cmdClear_, &QPushButton::clicked, this, &TestWindow::cmdClear_Click);
+  connect(cmdReset_, &QPushButton::clicked, this,
+          [this] { RunHandled("cmdReset_Click", [&] { session_.ResetCounts(); }); });
+}
+
+void TestWindow::BuildStepControls() {
   tblSteps_ = new QTableWidget(0, 4, this);
   tblSteps_->setObjectName(QStringLiteral("tblSteps"));
   tblSteps_->setGeometry(TwipsRect(120, 8880, 7815, 2880));
   tblSteps_->setHorizontalHeaderLabels({Q("手順"), Q("判定"), Q("往復時間"), Q("送信回数")});
   tblSteps_->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
   tblSteps_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  tblSteps_->setSelectionMode(QAbstractItemView::NoSelection);
-  cmdRun_ = MakeDialogButton(this, "cmdRun", "実行", TwipsRect(8040, 8880, 1575, 375));
-  cmdStop_ = MakeDialogButton(this, "cmdStop", "停止", TwipsRect(8040, 9360, 1575, 375));
+  tblSteps_->setSelectionMode(QAbstractItemView::SingleSelection);
+  tblSteps_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  const auto button = [this](const char* name, const char* caption, int top) {
+    return MakeDialogButton(this, name, caption, TwipsRect(8040, top, 1575, 375));
+  };
+  cmdRun_ = button("cmdRun", "実行", 8880);
+  cmdStop_ = button("cmdStop", "停止", 9360);
+  cmdChangeStep_ = button("cmdChangeStep", "変更", 9840);
+  cmdRemoveStep_ = button("cmdRemoveStep", "削除", 10320);
+  cmdStepUp_ = button("cmdStepUp", "上へ", 10800);
+  cmdStepDown_ = button("cmdStepDown", "下へ", 11280);
+  // Beside the expectation it takes, shown also before there are steps.
+  cmdAddStep_ =
+      MakeDialogButton(this, "cmdAddStep", "手順に追加…", TwipsRect(6120, 1020, 1815, 375));
 
   connect(cmdRun_, &QPushButton::clicked, this,
           [this] { RunHandled("cmdRun_Click", [&] { session_.Run(); }); });
   connect(cmdStop_, &QPushButton::clicked, this,
           [this] { RunHandled("cmdStop_Click", [&] { session_.Stop(); }); });
-  connect(cmdApply_, &QPushButton::clicked, this, &TestWindow::cmdApply_Click);
-  connect(cmdClear_, &QPushButton::clicked, this, &TestWindow::cmdClear_Click);
-  connect(cmdReset_, &QPushButton::clicked, this, [this] {
-    RunHandled("cmdReset_Click", [&] { session_.ResetCounts(); });
+  connect(cmdAddStep_, &QPushButton::clicked, this,
+          [this] { RunHandled("cmdAddStep_Click", [&] { EditStep(std::nullopt); }); });
+  const auto change = [this] {
+    RunHandled("cmdChangeStep_Click", [&] {
+      if (const auto row = SelectedStep()) EditStep(row);
+    });
+  };
+  connect(cmdChangeStep_, &QPushButton::clicked, this, change);
+  connect(tblSteps_, &QTableWidget::cellDoubleClicked, this, change);
+  connect(cmdRemoveStep_, &QPushButton::clicked, this, [this] {
+    RunHandled("cmdRemoveStep_Click", [&] {
+      const auto row = SelectedStep();
+      if (row && !session_.Running()) session_.StepsList().Remove(static_cast<std::size_t>(*row));
+    });
   });
+  connect(cmdStepUp_, &QPushButton::clicked, this,
+          [this] { RunHandled("cmdStepUp_Click", [&] { MoveStep(true); }); });
+  connect(cmdStepDown_, &QPushButton::clicked, this,
+          [this] { RunHandled("cmdStepDown_Click", [&] { MoveStep(false); }); });
+  connect(tblSteps_, &QTableWidget::itemSelectionChanged, this, [this] { ShowSteps(); });
+}
+
+std::optional<int> TestWindow::SelectedStep() const {
+  const QList<QTableWidgetSelectionRange> ranges = tblSteps_->selectedRanges();
+  if (ranges.isEmpty()) return std::nullopt;
+  const int row = ranges.first().topRow();
+  return row < static_cast<int>(session_.Steps().size()) ? std::optional<int>(row) : std::nullopt;
+}
+
+void TestWindow::MoveStep(bool up) {
+  const auto row = SelectedStep();
+  if (!row || session_.Running()) return;
+  if (session_.StepsList().Move(static_cast<std::size_t>(*row), up))
+    tblSteps_->selectRow(*row + (up ? -1 : 1));
+}
+
+void TestWindow::EditStep(std::optional<int> index) {
+  if (session_.Running()) return;
+  if (!index) {
+    StepDialog dialog(
+        TestStep{},
+        [this](const QJsonObject& settings) { return session_.AddCurrentStep(settings); }, this);
+    if (dialog.exec() == QDialog::Accepted)
+      tblSteps_->selectRow(static_cast<int>(session_.Steps().size()) - 1);
+    return;
+  }
+  const std::size_t at = static_cast<std::size_t>(*index);
+  if (at >= session_.Steps().size()) return;
+  StepDialog dialog(
+      session_.Steps()[at],
+      [this, at](const QJsonObject& settings) { return session_.StepsList().Change(at, settings); },
+      this);
+  dialog.exec();
 }
 
 void TestWindow::BuildFieldControls(int index, const char* name, const char* caption, int top) {
@@ -248,10 +315,9 @@ void TestWindow::Refresh() {
     ShowFields();
     const auto& last = session_.Last();
     lblVerdict_->setText(last ? Q(VerdictText(last->verdict)) : QString());
-    lblVerdict_->setStyleSheet(
-        last ? QStringLiteral("color: %1;").arg(VerdictColour(last->verdict)) : QString());
-    lblVerdictTime_->setText(
-        last ? QString::fromStdString(session_.LastTime()) : Q(kNoDateTime));
+    lblVerdict_->setStyleSheet(last ? QStringLiteral("color: %1;").arg(VerdictColour(last->verdict))
+                                    : QString());
+    lblVerdictTime_->setText(last ? QString::fromStdString(session_.LastTime()) : Q(kNoDateTime));
     for (Verdict verdict : kAllVerdicts)
       CountLabel(verdict)->setText(QString::number(session_.Counts().Count(verdict)));
     // A run sets each step's expectation itself.
@@ -266,12 +332,19 @@ void TestWindow::ShowSteps() {
   const auto& steps = session_.Steps();
   const bool shown = !steps.empty();
   setFixedSize(Px(kClientWidth), Px(kClientHeight + (shown ? kStepsHeight : 0)));
-  for (QWidget* control : {static_cast<QWidget*>(tblSteps_), static_cast<QWidget*>(cmdRun_),
-                           static_cast<QWidget*>(cmdStop_)})
+  for (QWidget* control : std::initializer_list<QWidget*>{
+           tblSteps_, cmdRun_, cmdStop_, cmdChangeStep_, cmdRemoveStep_, cmdStepUp_, cmdStepDown_})
     control->setVisible(shown);
-  cmdRun_->setEnabled(shown && !session_.Running() && session_.RunAllowed());
-  cmdStop_->setEnabled(session_.Running());
+  const bool running = session_.Running();
+  cmdRun_->setEnabled(shown && !running && session_.RunAllowed());
+  cmdStop_->setEnabled(running);
+  cmdAddStep_->setEnabled(!running);
   tblSteps_->setRowCount(static_cast<int>(steps.size()));
+  const std::optional<int> selected = SelectedStep();
+  cmdChangeStep_->setEnabled(selected && !running);
+  cmdRemoveStep_->setEnabled(selected && !running);
+  cmdStepUp_->setEnabled(selected && *selected > 0 && !running);
+  cmdStepDown_->setEnabled(selected && *selected + 1 < static_cast<int>(steps.size()) && !running);
   const auto cell = [this](int row, int col, const QString& text) {
     QTableWidgetItem* item = tblSteps_->item(row, col);
     if (!item) tblSteps_->setItem(row, col, item = new QTableWidgetItem);

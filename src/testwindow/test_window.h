@@ -8,7 +8,10 @@
 // "追加", "変更" and "削除" (FieldDialog edits one field); a change applies at once. A test
 // file with steps adds below them a table of its steps (name, verdict, round-trip time,
 // transmissions of each step's last cycle) and "実行" (one run of the steps) and "停止" (the
-// run ends after the running step). Modeless; the main window keeps one and raises it when
+// run ends after the running step), "変更" (a step's name and timing, StepDialog), "削除",
+// "上へ" and "下へ". "手順に追加…" beside "送信元" adds the request the window sends now
+// (send data, its fields, the expectation) as the last step, named in StepDialog; the
+// first step added shows the table. Modeless; the main window keeps one and raises it when
 // opened again.
 
 #include <QWidget>
@@ -69,6 +72,15 @@ class TestWindow : public QWidget {
   QTableWidget* tblSteps() const { return tblSteps_; }
   QPushButton* cmdRun() const { return cmdRun_; }
   QPushButton* cmdStop() const { return cmdStop_; }
+  QPushButton* cmdAddStep() const { return cmdAddStep_; }
+  QPushButton* cmdChangeStep() const { return cmdChangeStep_; }
+  QPushButton* cmdRemoveStep() const { return cmdRemoveStep_; }
+  QPushButton* cmdStepUp() const { return cmdStepUp_; }
+  QPushButton* cmdStepDown() const { return cmdStepDown_; }
+
+  // Opens the step dialog: the request sent now as a new step (no `index`), or the step at
+  // `index`. Modal.
+  void EditStep(std::optional<int> index);
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -78,6 +90,10 @@ class TestWindow : public QWidget {
   void ShowPattern();
   // The steps table and its buttons, shown below the counts while the file has steps.
   void ShowSteps();
+  void BuildStepControls();
+  // The selected row of the steps table.
+  std::optional<int> SelectedStep() const;
+  void MoveStep(bool up);
   void cmdApply_Click();
   void cmdClear_Click();
   void BuildFieldControls(int index, const char* name, const char* caption, int top);
@@ -98,6 +114,11 @@ class TestWindow : public QWidget {
   QTableWidget* tblSteps_ = nullptr;
   QPushButton* cmdRun_ = nullptr;
   QPushButton* cmdStop_ = nullptr;
+  QPushButton* cmdAddStep_ = nullptr;
+  QPushButton* cmdChangeStep_ = nullptr;
+  QPushButton* cmdRemoveStep_ = nullptr;
+  QPushButton* cmdStepUp_ = nullptr;
+  QPushButton* cmdStepDown_ = nullptr;
   std::optional<std::string> shown_pattern_;  // the pattern text the grid shows
   // [0] the send payload's fields, [1] the answer's.
   QListWidget* lstFields_[2] = {};

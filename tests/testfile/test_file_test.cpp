@@ -12,6 +12,7 @@
 #include "fields/field_messages.h"
 #include "support/test_support.h"
 #include "testfile/field_list.h"
+#include "testfile/step_list.h"
 
 namespace ostrel {
 namespace {
@@ -301,6 +302,98 @@ TEST(FieldListTest, EditsAreRefusedAsAFileWouldBeAndLeaveTheListAsItWas) {
   FieldList answer(FieldUse::kCheck, "expect.fields");
   EXPECT_EQ(answer.Add(crc), FieldMessageAt("expect.fields[0]", field_msg::kEndInAnswer));
   EXPECT_TRUE(answer.Fields().empty());
+}
+
+QJsonObject Object(const char* json) { return QJsonDocument::fromJson(json).object(); }
+
+// A Modbus read with its CRC, expecting a Modbus answer with a right CRC, as "read".
+StepList ReadAndWake() {
+  StepList list;
+  const TestFile parts =
+      *ParseTestFile(R"({"ostrel_test": 1, "payload": {"hex": "01 03 00 00 00 0A"},
+      "fields": [{"kind": "crc", "model": "CRC-16/MODBUS", "at": "end", "order": "little"}],
+      "expect": {"pattern": "01 03 *", "from": "any",
+                 "fields": [{"kind": "crc", "model": "CRC-16/MODBUS", "at": -2}]}})",
+                     "/")
+           .test;
+  TestStep request;
+  request.fields = parts.fields;
+  request.expect = parts.expect;
+  request.expect_fields = parts.expect_fields;
+  EXPECT_EQ(list.Add(request, {0x01, 0x03, 0x00, 0x00, 0x00, 0x0A},
+                     Object(R"({"name": "read", "timeout_ms": 500, "on_fail": "next"})")),
+            "");
+  EXPECT_EQ(list.Add(TestStep{}, {0xAA, 0x01}, Object(R"({"name": "wake", "wait_ms": 50})")), "");
+  return list;
+}
+
+TEST(StepListTest, StepsAreAddedMovedChangedAndRemovedAndRefusedAsAFileWouldBe) {
+  StepList list = ReadAndWake();
+  int changes = 0;
+  list.SetChangeListener([&changes] { ++changes; });
+  ASSERT_EQ(list.Steps().size(), 2u);
+  EXPECT_EQ(list.Steps()[0].fields.size(), 1u);
+  EXPECT_EQ(list.Steps()[0].timeout_ms, 500);
+  EXPECT_FALSE(list.Steps()[0].stop_on_fail);
+  ASSERT_TRUE(list.Steps()[0].expect && list.Steps()[0].expect->fields) << "the answer's CRC";
+
+  // Refused with the file's texts, the step named by the place it would take.
+  EXPECT_EQ(list.Add(TestStep{}, {0xAA}, Object(R"({"wait_ms": "5s"})")),
+            "\"steps[2].wait_ms\" の値 \"5s\" は 整数 0～3600000 の範囲で書いてください。");
+  EXPECT_EQ(list.Add(TestStep{}, {}, Object("{}")), "\"steps[2]\" に \"payload\" がありません。")
+      << "an empty send grid";
+  TestStep counter;
+  counter.fields = ParseTestFile(R"({"ostrel_test": 1, "payload": {"hex": "00 00 00 00 00 00"},
+      "fields": [{"kind": "counter", "at": 4, "width": 2}]})",
+                                 "/")
+                       .test->fields;
+  EXPECT_EQ(
+      list.Add(counter, {0x01, 0x02}, Object("{}")),
+      "\"steps[2].fields[0].at\": 4 バイト目からの 2 バイトが、2 バイトのデータに収まりません。");
+  EXPECT_EQ(list.Change(1, Object(R"({"name": "wake", "retries": 40000})")),
+            "\"steps[1].retries\" の値 40000 は 整数 0～32767 の範囲で書いてください。");
+  EXPECT_EQ(list.Steps()[1].wait_ms, 50) << "a refused change changes nothing";
+
+  EXPECT_FALSE(list.Move(0, true));
+  EXPECT_FALSE(list.Move(1, false));
+  EXPECT_TRUE(list.Move(1, true));
+  EXPECT_EQ(list.Steps()[0].name, "wake");
+  EXPECT_EQ(list.Payloads()[0], (Bytes{0xAA, 0x01})) << "the bytes move with their step";
+  EXPECT_EQ(list.Change(0, Object(R"({"name": "wake up"})")), "");
+  EXPECT_EQ(list.Steps()[0].name, "wake up");
+  EXPECT_EQ(list.Steps()[0].wait_ms, 0) << "a box left empty takes the default";
+  list.Remove(7);
+  list.Remove(0);
+  ASSERT_EQ(list.Steps().size(), 1u);
+  EXPECT_EQ(list.Steps()[0].name, "read");
+  EXPECT_EQ(changes, 3);
+}
+
+TEST(StepListTest, SavedStepsOpenAsTheyWere) {
+  const StepList list = ReadAndWake();
+  const TestFileRead read =
+      ParseTestFile(TestStepsFileText("register test", list.Steps(), list.Payloads(), 3), "/");
+  ASSERT_TRUE(read.test) << read.error;
+  EXPECT_EQ(read.test->name, "register test");
+  EXPECT_EQ(read.test->repeat, 3);
+  ASSERT_EQ(read.test->steps.size(), 2u);
+  for (std::size_t i = 0; i < 2; ++i) {
+    const TestStep& saved = list.Steps()[i];
+    const TestStep& opened = read.test->steps[i];
+    EXPECT_EQ(opened.name, saved.name);
+    EXPECT_EQ(opened.payload.bytes, list.Payloads()[i]);
+    EXPECT_EQ(opened.fields, saved.fields);
+    EXPECT_EQ(opened.expect.has_value(), saved.expect.has_value());
+    if (saved.expect) {
+      EXPECT_EQ(opened.expect->pattern.Text(), saved.expect->pattern.Text());
+      EXPECT_EQ(opened.expect->from, saved.expect->from);
+    }
+    EXPECT_EQ(opened.expect_fields, saved.expect_fields);
+    EXPECT_EQ(opened.timeout_ms, saved.timeout_ms);
+    EXPECT_EQ(opened.retries, saved.retries);
+    EXPECT_EQ(opened.wait_ms, saved.wait_ms);
+    EXPECT_EQ(opened.stop_on_fail, saved.stop_on_fail);
+  }
 }
 
 }  // namespace

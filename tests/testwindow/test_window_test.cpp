@@ -31,6 +31,7 @@
 #include "support/test_support.h"
 #include "testwindow/answer_marks.h"
 #include "testwindow/field_dialog.h"
+#include "testwindow/step_dialog.h"
 #include "testwindow/test_menu.h"
 #include "testwindow/test_session.h"
 #include "testwindow/test_window.h"
@@ -100,8 +101,8 @@ TEST_F(TestMenuTest, OpeningATestFileFillsTheSendGridAndTheTestWindow) {
   EXPECT_EQ(test->cboFrom()->currentIndex(), 2);  // any
   EXPECT_EQ(test->fgrdPattern()->Rows(), 2);
   EXPECT_EQ(GridRow(*test->fgrdPattern(), 1),
-            (std::vector<std::string>{"01", "03", "b0000x100", "??", "3?", "*", "", "", "", "",
-                                      "", "", "", "", "", ""}));
+            (std::vector<std::string>{"01", "03", "b0000x100", "??", "3?", "*", "", "", "", "", "",
+                                      "", "", "", "", ""}));
   EXPECT_EQ(test->lblVerdict()->text(), "");
   EXPECT_TRUE(test->cmdClear()->isEnabled());
   test->close();
@@ -131,8 +132,9 @@ TEST_F(TestMenuTest, OpeningATestFileFillsTheSendGridAndTheTestWindow) {
 }
 
 TEST_F(TestMenuTest, ATestFileThatDoesNotOpenLeavesGridAndExpectationAsTheyWere) {
-  WriteFileBytes(dir_ / "good.json",
-                 R"({"ostrel_test": 1, "payload": {"hex": "AA BB"}, "expect": {"pattern": "AA *"}})");
+  WriteFileBytes(
+      dir_ / "good.json",
+      R"({"ostrel_test": 1, "payload": {"hex": "AA BB"}, "expect": {"pattern": "AA *"}})");
   ASSERT_TRUE(menu().OpenTestFile(dir_ / "good.json"));
   const auto unchanged = [&] {
     EXPECT_EQ(GridRow(*window_.fgrdSendData(), 1)[0], "AA");
@@ -155,13 +157,15 @@ TEST_F(TestMenuTest, ATestFileThatDoesNotOpenLeavesGridAndExpectationAsTheyWere)
   unchanged();
 
   // A payload file goes through the checks and log lines of "入力".
-  WriteFileBytes(dir_ / "missing.json",
-                 R"({"ostrel_test": 1, "payload": {"file": "none.bin"}, "expect": {"pattern": "01"}})");
+  WriteFileBytes(
+      dir_ / "missing.json",
+      R"({"ostrel_test": 1, "payload": {"file": "none.bin"}, "expect": {"pattern": "01"}})");
   EXPECT_FALSE(menu().OpenTestFile(dir_ / "missing.json"));
   EXPECT_EQ(boxes_.shown.back().text, "ファイルがありません。");
   WriteFileBytes(dir_ / "empty.bin", "");
-  WriteFileBytes(dir_ / "empty.json",
-                 R"({"ostrel_test": 1, "payload": {"file": "empty.bin"}, "expect": {"pattern": "01"}})");
+  WriteFileBytes(
+      dir_ / "empty.json",
+      R"({"ostrel_test": 1, "payload": {"file": "empty.bin"}, "expect": {"pattern": "01"}})");
   EXPECT_FALSE(menu().OpenTestFile(dir_ / "empty.json"));
   EXPECT_EQ(boxes_.shown.size(), 3u);
   ASSERT_EQ(Log().size(), 1u);
@@ -170,8 +174,9 @@ TEST_F(TestMenuTest, ATestFileThatDoesNotOpenLeavesGridAndExpectationAsTheyWere)
 
   // A good payload file loads as "入力" loads it.
   WriteFileBytes(dir_ / "req.bin", std::string("\x05\x06", 2));
-  WriteFileBytes(dir_ / "file.json",
-                 R"({"ostrel_test": 1, "payload": {"file": "req.bin"}, "expect": {"pattern": "05"}})");
+  WriteFileBytes(
+      dir_ / "file.json",
+      R"({"ostrel_test": 1, "payload": {"file": "req.bin"}, "expect": {"pattern": "05"}})");
   EXPECT_TRUE(menu().OpenTestFile(dir_ / "file.json"));
   EXPECT_EQ(GridRow(*window_.fgrdSendData(), 1)[1], "06");
   EXPECT_EQ(menu().session().CurrentExpectation()->pattern.Text(), "05");
@@ -223,12 +228,13 @@ TEST_F(TestMenuTest, CaptureItemsStartAndStopACaptureThatTheTitlesShow) {
   EXPECT_EQ(window_.windowTitle(), "Ostrel");
 }
 
-// Clicks `button`, which opens the modal field dialog, and lets `fill` set the dialog's
-// controls and press its buttons while it is shown.
-void WithFieldDialog(QPushButton* button, const std::function<void(FieldDialog&)>& fill) {
+// Clicks `button`, which opens a modal dialog, and lets `fill` set the dialog's controls and
+// press its buttons while it is shown.
+template <typename Dialog>
+void WithDialog(QPushButton* button, const std::function<void(Dialog&)>& fill) {
   bool seen = false;
   QTimer::singleShot(0, [&] {
-    auto* dialog = qobject_cast<FieldDialog*>(QApplication::activeModalWidget());
+    auto* dialog = qobject_cast<Dialog*>(QApplication::activeModalWidget());
     ASSERT_NE(dialog, nullptr);
     seen = true;
     fill(*dialog);
@@ -236,6 +242,10 @@ void WithFieldDialog(QPushButton* button, const std::function<void(FieldDialog&)
   });
   button->click();
   EXPECT_TRUE(seen);
+}
+
+void WithFieldDialog(QPushButton* button, const std::function<void(FieldDialog&)>& fill) {
+  WithDialog<FieldDialog>(button, fill);
 }
 
 TEST_F(TestMenuTest, FieldsEditedInTheTestWindowApplyAtOnceAndAreSavedWithTheTestFile) {
@@ -294,6 +304,9 @@ TEST_F(TestMenuTest, FieldsEditedInTheTestWindowApplyAtOnceAndAreSavedWithTheTes
   test.cmdApply()->click();
   ASSERT_TRUE(menu().session().CurrentExpectation()->fields) << "the answer fields apply";
   ASSERT_TRUE(menu().SaveTestFile(dir_ / "saved.json"));
+  EXPECT_NE(test::ReadFileBytes(dir_ / "saved.json").find("\"01 03 00 00 00 0A\""),
+            std::string::npos)
+      << "the CRC the field appended is not saved as data, or it would go out twice";
   test.FieldListBox(FieldUse::kWrite)->setCurrentRow(0);
   test.RemoveFieldButton(FieldUse::kWrite)->click();
   EXPECT_EQ(window_.sendFields(), nullptr);
@@ -302,6 +315,57 @@ TEST_F(TestMenuTest, FieldsEditedInTheTestWindowApplyAtOnceAndAreSavedWithTheTes
   EXPECT_EQ(test.FieldListBox(FieldUse::kCheck)->item(0)->text(),
             R"({"kind": "crc", "model": "CRC-16/MODBUS", "at": -2, "order": "big"})");
   EXPECT_EQ(boxes_.shown.size(), 2u);
+}
+
+TEST_F(TestMenuTest, StepsAddedInTheTestWindowAreOrderedAndSavedAsAFileWithSteps) {
+  WriteFileBytes(dir_ / "read.json", R"({"ostrel_test": 1, "payload": {"hex": "01 03 00 00 00 0A"},
+      "expect": {"pattern": "01 03 *"}})");
+  ASSERT_TRUE(menu().OpenTestFile(dir_ / "read.json"));
+  menu().OpenTestWindow();
+  TestWindow& w = *menu().frmTest();
+  EXPECT_FALSE(w.tblSteps()->isVisible()) << "no steps: the window as before";
+  EXPECT_TRUE(w.cmdAddStep()->isVisible());
+
+  WithDialog<StepDialog>(w.cmdAddStep(), [&](StepDialog& dialog) {
+    dialog.txtName()->setText("read");
+    dialog.txtTimeout()->setText("500ms");
+    dialog.cmdOk()->click();
+    ASSERT_EQ(boxes_.shown.size(), 1u);
+    EXPECT_EQ(boxes_.shown[0].text,
+              "\"steps[0].timeout_ms\" の値 \"500ms\" は 整数 0～3600000 の範囲で書いてください。");
+    dialog.txtTimeout()->setText("500");
+    dialog.cmdOk()->click();
+    EXPECT_FALSE(dialog.isVisible());
+  });
+  EXPECT_TRUE(w.tblSteps()->isVisible());
+
+  // The next request: other bytes, another expectation, added as a second step and moved up.
+  SetGridFromByteArray(*window_.fgrdSendData(), {0xAA, 0x01});
+  w.txtPattern()->setText("AA 81");
+  w.cmdApply()->click();
+  WithDialog<StepDialog>(w.cmdAddStep(), [&](StepDialog& dialog) {
+    dialog.txtName()->setText("wake");
+    dialog.cboOnFail()->setCurrentText("next");
+    dialog.cmdOk()->click();
+  });
+  ASSERT_EQ(w.tblSteps()->rowCount(), 2);
+  EXPECT_TRUE(w.cmdStepUp()->isEnabled()) << "the new step is selected";
+  w.cmdStepUp()->click();
+  EXPECT_EQ(w.tblSteps()->item(0, 0)->text(), "1 wake");
+
+  ASSERT_TRUE(menu().SaveTestFile(dir_ / "steps.json"));
+  const TestFileRead saved = ReadTestFile(dir_ / "steps.json");
+  ASSERT_TRUE(saved.test) << saved.error;
+  ASSERT_EQ(saved.test->steps.size(), 2u);
+  const TestStep& wake = saved.test->steps[0];
+  EXPECT_EQ(wake.payload.bytes, (std::vector<uint8_t>{0xAA, 0x01}));
+  EXPECT_EQ(wake.expect->pattern.Text(), "AA 81");
+  EXPECT_FALSE(wake.stop_on_fail);
+  const TestStep& read = saved.test->steps[1];
+  EXPECT_EQ(read.name, "read");
+  EXPECT_EQ(read.payload.bytes, (std::vector<uint8_t>{0x01, 0x03, 0x00, 0x00, 0x00, 0x0A}));
+  EXPECT_EQ(read.expect->pattern.Text(), "01 03 *");
+  EXPECT_EQ(read.timeout_ms, 500);
 }
 
 // A device on 127.0.0.1 that answers each datagram with `answer`.
@@ -375,7 +439,8 @@ TEST(TestSessionTest, AWrongAnswerMarksExactlyTheDifferingCellsAndLogsItsVerdict
   EXPECT_TRUE(marked().empty());
 
   // Byte 1 differs, byte 3 is one too many.
-  session.SetExpectation(Expectation{*AnswerPattern::Parse("12 30 56").pattern, SenderRule::kAny, {}});
+  session.SetExpectation(
+      Expectation{*AnswerPattern::Parse("12 30 56").pattern, SenderRule::kAny, {}});
   cycle.SendUdpData();
   std::vector<std::string> lines = log();
   ASSERT_EQ(lines.size(), 2 * plain.size() + 1);
@@ -386,11 +451,13 @@ TEST(TestSessionTest, AWrongAnswerMarksExactlyTheDifferingCellsAndLogsItsVerdict
 
   // The next answer clears them; a byte missing from a short answer is marked in its
   // empty cell.
-  session.SetExpectation(Expectation{*AnswerPattern::Parse("12 34 56 78 9A").pattern, SenderRule::kAny, {}});
+  session.SetExpectation(
+      Expectation{*AnswerPattern::Parse("12 34 56 78 9A").pattern, SenderRule::kAny, {}});
   cycle.SendUdpData();
   EXPECT_EQ(log().back(), "判定:不一致(0004)");
   EXPECT_EQ(marked(), (std::vector<std::pair<int, int>>{{1, 5}}));
-  session.SetExpectation(Expectation{*AnswerPattern::Parse("12 34 *").pattern, SenderRule::kAny, {}});
+  session.SetExpectation(
+      Expectation{*AnswerPattern::Parse("12 34 *").pattern, SenderRule::kAny, {}});
   cycle.SendUdpData();
   EXPECT_EQ(log().back(), "判定:一致");
   EXPECT_TRUE(marked().empty());
@@ -493,9 +560,9 @@ TEST_F(TestMenuTest, StepsRunFromTheTestWindowAndStopAfterTheRunningStep) {
   window_.cmdSendData()->click();  // 送信停止
   EXPECT_TRUE(w.cmdRun()->isEnabled());
 
-  // Saving would lose the steps: refused, the file as it was; 解除 clears them.
-  EXPECT_FALSE(menu().SaveTestFile(dir_ / "stop.json"));
-  EXPECT_NE(test::ReadFileBytes(dir_ / "stop.json").find("steps"), std::string::npos);
+  // Saved with its steps; 解除 clears them.
+  EXPECT_TRUE(menu().SaveTestFile(dir_ / "stop.json"));
+  EXPECT_EQ(ReadTestFile(dir_ / "stop.json").test->steps.size(), 2u);
   w.cmdClear()->click();
   EXPECT_TRUE(menu().session().Steps().empty());
   EXPECT_FALSE(w.tblSteps()->isVisible());

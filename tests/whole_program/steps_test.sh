@@ -2,7 +2,7 @@
 # ostrel-send running a test file's steps against ostrel-respond, both as an ordinary
 # operator (lib.sh) on loopback: all steps answered as expected, a wrong answer with
 # "on_fail" stop and next, a silent step and its retransmissions, "repeat" with --count,
-# the JUnit report, Ctrl-C during a step, and files or options that are refused.
+# the JUnit report (also of a test file without steps), Ctrl-C during a step, and files or options that are refused.
 # Usage: steps_test.sh path/to/ostrel-send (ostrel-respond is looked for beside it)
 set -uo pipefail
 exe=$(readlink -f "$1")
@@ -53,6 +53,7 @@ cat >"$dir/bad.json" <<'JSON'
 { "ostrel_test": 1, "steps": [ { "payload": {"hex": "AA 01"} },
   { "payload": {"hex": "AA 01"}, "timeout_ms": -5 } ] }
 JSON
+echo '{ "ostrel_test": 1, "payload": {"hex": "AA 01"}, "expect": {"pattern": "AA 81"} }' >"$dir/plain.json"
 give_to_operator "$dir"
 (run_as_operator "$dir" ostrel-respond --rules device.rules.json --port "$port" >"$work/respond.out" 2>"$work/respond.err") &
 pids+=($!)
@@ -162,6 +163,10 @@ check "repeat with --count: exit 0 (rc $rc)" test "$rc" -eq 0
 check "twelve steps" test "$(steps_of repeat)" -eq 12
 check "the JUnit report: a test suite per run, six cases each" junit repeat 12 0 0 2
 check "the counter counts the step's cycles: 1 to 4" bash -c '[ "$(grep -o "sent: DD 00 0[0-9]" "$1" | tr "\n" " ")" = "sent: DD 00 01 sent: DD 00 02 sent: DD 00 03 sent: DD 00 04 " ]' _ "$dir/repeat.xml"
+
+# A test file without steps: a test suite per cycle, its one case named "1".
+run plain --count 2 --interval 0 --junit plain.xml; rc=$?
+check "--junit without steps: exit 0 (rc $rc), a suite per cycle" eval 'test "$rc" -eq 0 && junit plain 2 0 0 2'
 
 # 5. Ctrl-C during a step: the run ends after it.
 (run_as_operator "$dir" ostrel-send --test slow.json >"$work/slow.out" 2>&1) &
