@@ -308,6 +308,22 @@ bool TerminalSend::StartCapture(CaptureControl& capture, const CycleJudge& judge
   return true;
 }
 
+void TerminalSend::AttachCycle(SendCycle& cycle, SocketControl& socket,
+                               SendCycleObserver& watchers) {
+  cycle.SetObserver(&watchers);
+  connect(&tmrRcvAns_, &Timer::Tick, &cycle, &SendCycle::tmrRcvAns_Timer);
+  connect(&socket, &SocketControl::DataArrival, &cycle, &SendCycle::wscSend_DataArrival);
+  cycle_ = &cycle;
+}
+
+void TerminalSend::DetachCycle(SendCycle& cycle, SocketControl& socket) {
+  cycle_ = nullptr;
+  cycle.SetObserver(nullptr);
+  cycle.SetPayloadFiller(nullptr);
+  tmrRcvAns_.SetEnabled(false);
+  socket.Close();
+}
+
 int TerminalSend::RunSteps() {
   SocketControl wscSend;
   TerminalView view({});
@@ -320,10 +336,7 @@ int TerminalSend::RunSteps() {
   CaptureControl capture(watchers, [this] { return int{settings_.intCommonSendRetry}; });
   if (!StartCapture(capture, judge)) return kExitUsage;
   SendCycle cycle(settings_, wscSend, tmrSend_, tmrRcvAns_, view, ping_);
-  cycle.SetObserver(&watchers);
-  connect(&tmrRcvAns_, &Timer::Tick, &cycle, &SendCycle::tmrRcvAns_Timer);
-  connect(&wscSend, &SocketControl::DataArrival, &cycle, &SendCycle::wscSend_DataArrival);
-  cycle_ = &cycle;
+  AttachCycle(cycle, wscSend, watchers);
   const std::vector<TestStep>& steps = steps_test_->steps;
   StepRunner runner(
       cycle, judge, steps, step_payloads_, [&view] { return view.Payload(); },
@@ -378,10 +391,7 @@ int TerminalSend::RunSteps() {
     if (end != RunEnd::kCompleted) break;
   }
   runner_ = nullptr;
-  cycle_ = nullptr;
-  cycle.SetObserver(nullptr);
-  tmrRcvAns_.SetEnabled(false);
-  wscSend.Close();
+  DetachCycle(cycle, wscSend);
 
   if (!WriteJUnit(suites)) ++summary.errors;
   return Finish(summary, view, capture);
@@ -406,10 +416,7 @@ int TerminalSend::RunCycles(const std::vector<uint8_t>& payload) {
   CaptureControl capture(watchers, [this] { return int{settings_.intCommonSendRetry}; });
   if (!StartCapture(capture, judge)) return kExitUsage;
   SendCycle cycle(settings_, wscSend, tmrSend_, tmrRcvAns_, view, ping_);
-  cycle.SetObserver(&watchers);
-  connect(&tmrRcvAns_, &Timer::Tick, &cycle, &SendCycle::tmrRcvAns_Timer);
-  connect(&wscSend, &SocketControl::DataArrival, &cycle, &SendCycle::wscSend_DataArrival);
-  cycle_ = &cycle;
+  AttachCycle(cycle, wscSend, watchers);
   // Computed fields go into the terminal's send grid, so every cycle reads back what went out.
   std::unique_ptr<SendFields> fields;
   if (!options_.fields.empty()) {
@@ -481,11 +488,7 @@ int TerminalSend::RunCycles(const std::vector<uint8_t>& payload) {
     report(number, *record);
     if (!ok) break;  // a run-time error ends periodic sending, as in the window
   }
-  cycle_ = nullptr;
-  cycle.SetObserver(nullptr);
-  cycle.SetPayloadFiller(nullptr);
-  tmrRcvAns_.SetEnabled(false);
-  wscSend.Close();
+  DetachCycle(cycle, wscSend);
   if (!WriteJUnit(suites)) ++summary.errors;
   return Finish(summary, view, capture);
 }

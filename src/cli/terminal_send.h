@@ -72,6 +72,11 @@ class TerminalSend final : public QObject {
   // Runs the steps --count times, one line per step, the JUnit report at the end (one
   // test suite per run, as RunCycles reports each cycle of a test file without steps).
   int RunSteps();
+  // Puts a run's cycle on the answer timer and `socket`, reporting to `watchers`; the
+  // stop requests reach it from then on.
+  void AttachCycle(SendCycle& cycle, SocketControl& socket, SendCycleObserver& watchers);
+  // Takes it off again, ends its answer timer and closes `socket`.
+  void DetachCycle(SendCycle& cycle, SocketControl& socket);
   // The capture of --pcap started on the cycle's watchers; false (after the message) when
   // its file cannot be made.
   bool StartCapture(CaptureControl& capture, const CycleJudge& judge);
