@@ -13,8 +13,13 @@ LocalTime SystemClock::Now() const {
   const auto now = std::chrono::system_clock::now();
   const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch());
   const std::time_t seconds = static_cast<std::time_t>(ms.count() / 1000);
-  std::tm tm{};
-  localtime_r(&seconds, &tm);
+  // A stream of answers asks many times a second; the calendar fields change once a second.
+  thread_local std::time_t cached_seconds = -1;
+  thread_local std::tm tm{};
+  if (seconds != cached_seconds) {
+    localtime_r(&seconds, &tm);
+    cached_seconds = seconds;
+  }
   LocalTime t;
   t.year = tm.tm_year + 1900;
   t.month = tm.tm_mon + 1;

@@ -10,13 +10,18 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QProxyStyle>
+#include <QScrollBar>
+#include <QStyleOptionSlider>
 #include <QStaticText>
 #include <QStyledItemDelegate>
 #include <QtMath>
 #include <algorithm>
+#include <array>
 #include <unordered_map>
 
 #include "common/run_time_error.h"
+#include "common/text_scan.h"
+#include "grid_header.h"
 
 namespace ostrel {
 namespace {
@@ -50,29 +55,96 @@ bool SameText(const std::string& a, const std::string& b) {
   return true;
 }
 
-// The row header. Its sections have fixed sizes and the header a fixed width, so its size
-// hint, which the view asks for whenever the row count changes, need not measure the texts
-// of up to 200 sections: the hint is never used.
-class RowHeader : public QHeaderView {
- public:
-  explicit RowHeader(QWidget* parent) : QHeaderView(Qt::Vertical, parent) {}
-
- protected:
-  QSize sectionSizeFromContents(int) const override {
-    return QSize(width(), defaultSectionSize());
-  }
-};
-
 // Grid lines grey. As a style hint rather than a style sheet: a style sheet sends every
 // cell's, header's and scroll bar's drawing through the style-sheet style's rule lookups.
 class GridStyle : public QProxyStyle {
  public:
+  explicit GridStyle(const bool& own_painting)
+      : own_painting_(own_painting),
+        fusion_(baseStyle()->name().compare(u"fusion", Qt::CaseInsensitive) == 0) {}
+
+  // The Fusion style leaves a row's panel to the common style, which fills it only for a
+  // selected or an alternate row; drawing the others, as the table does under every cell at
+  // every paint, would cost Fusion's palette arithmetic and draw nothing.
+  void drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
+                     const QWidget* widget) const override {
+    if (element == PE_PanelItemViewRow && fusion_ && own_painting_) {
+      const auto* item = qstyleoption_cast<const QStyleOptionViewItem*>(option);
+      if (item != nullptr && !(item->state & State_Selected) &&
+          !(item->features & QStyleOptionViewItem::Alternate)) {
+        return;
+      }
+    }
+    QProxyStyle::drawPrimitive(element, option, painter, widget);
+  }
+
+  // The grid's scroll bar changes its range with every answer of another length, and Fusion
+  // draws its gradients anew at each of those paints. The scroll bar is drawn once for each
+  // state it shows (its option says all that Fusion draws from) and copied after that.
+  void drawComplexControl(ComplexControl control, const QStyleOptionComplex* option,
+                          QPainter* painter, const QWidget* widget) const override {
+    const auto* bar = qstyleoption_cast<const QStyleOptionSlider*>(option);
+    if (control != CC_ScrollBar || bar == nullptr || !fusion_ || !own_painting_ ||
+        painter->transform().type() > QTransform::TxTranslate ||
+        painter->device()->devicePixelRatioF() != 1.0 ||
+        styleHint(SH_ScrollBar_Transient, option, widget, nullptr) != 0) {
+      QProxyStyle::drawComplexControl(control, option, painter, widget);
+      return;
+    }
+    const BarLook look{bar->rect.size(), bar->orientation, bar->minimum, bar->maximum,
+                       bar->sliderPosition, bar->singleStep, bar->pageStep, bar->upsideDown,
+                       static_cast<int>(bar->state), static_cast<int>(bar->subControls),
+                       static_cast<int>(bar->activeSubControls), bar->palette.cacheKey(),
+                       bar->direction};
+    auto found = std::find_if(bars_.begin(), bars_.end(),
+                              [&](const auto& entry) { return entry.first == look; });
+    if (found == bars_.end()) {
+      if (bars_.size() >= kMostBars) bars_.clear();
+      QPixmap image(bar->rect.size());
+      image.fill(Qt::transparent);
+      QStyleOptionSlider at_origin = *bar;
+      at_origin.rect.moveTopLeft(QPoint(0, 0));
+      {
+        QPainter drawing(&image);
+        drawing.setFont(painter->font());
+        QProxyStyle::drawComplexControl(control, &at_origin, &drawing, widget);
+      }
+      found = bars_.insert(bars_.end(), {look, std::move(image)});
+    }
+    painter->drawPixmap(bar->rect.topLeft(), found->second);
+  }
+
   int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
                 QStyleHintReturn* hint_return) const override {
     if (hint == SH_Table_GridLineColor) return static_cast<int>(qRgb(128, 128, 128));
     return QProxyStyle::styleHint(hint, option, widget, hint_return);
   }
+
+ private:
+  struct BarLook {
+    QSize size;
+    Qt::Orientation orientation;
+    int minimum;
+    int maximum;
+    int position;
+    int single_step;
+    int page_step;
+    bool upside_down;
+    int state;
+    int sub_controls;
+    int active_sub_controls;
+    qint64 palette;
+    Qt::LayoutDirection direction;
+    bool operator==(const BarLook&) const = default;
+  };
+  static constexpr size_t kMostBars = 256;
+
+  const bool& own_painting_;
+  const bool fusion_;
+  mutable std::vector<std::pair<BarLook, QPixmap>> bars_;
 };
+
+}  // namespace
 
 // Paints the cells as the item view's own delegate does, but from the cells themselves and
 // from images of them made once: a grid repainted many times a second shows the same 256
@@ -81,23 +153,28 @@ class GridStyle : public QProxyStyle {
 // background with its text, exactly as the view's delegate draws them (a test compares the
 // two pixel for pixel); it is copied whole. The selected or focused cell, one at most, is
 // left to the view's own delegate, which draws the highlight and the focus frame; so is any
-// cell drawn scaled.
+// cell drawn scaled. The grid's own paint calls PaintPlain directly for the other cells.
 class GridCellDelegate : public QStyledItemDelegate {
  public:
-  GridCellDelegate(const GridCellModel& cells, QObject* parent)
-      : QStyledItemDelegate(parent), cells_(cells) {}
+  GridCellDelegate(const GridCellModel& cells, const bool& own_painting, QObject* parent)
+      : QStyledItemDelegate(parent), cells_(cells), own_painting_(own_painting) {}
 
   void paint(QPainter* painter, const QStyleOptionViewItem& option,
              const QModelIndex& index) const override {
     const int row = index.row() + 1;
     const int col = index.column() + 1;
-    if ((option.state & (QStyle::State_Selected | QStyle::State_HasFocus)) ||
+    if (!own_painting_ || (option.state & (QStyle::State_Selected | QStyle::State_HasFocus)) ||
         row >= cells_.GridRows() || col >= cells_.GridCols() ||
         painter->transform().type() > QTransform::TxTranslate ||
         painter->device()->devicePixelRatioF() != 1.0) {
       QStyledItemDelegate::paint(painter, option, index);
       return;
     }
+    PaintPlain(painter, option, row, col);
+  }
+
+  // A data cell neither selected nor focused, at option.rect, unscaled.
+  void PaintPlain(QPainter* painter, const QStyleOptionViewItem& option, int row, int col) const {
     const uint32_t back = cells_.CellBackColor(row, col);
     const std::string& text = cells_.CellText(row, col);
     if (text.empty()) {
@@ -128,6 +205,14 @@ class GridCellDelegate : public QStyledItemDelegate {
     bool operator==(const Look&) const = default;
   };
 
+  // The byte texts "00".."FF", which are nearly all a grid shows, are found by their value;
+  // other texts by a hash.
+  struct Images {
+    Look look;
+    std::array<QPixmap, 256> bytes;
+    std::unordered_map<std::string, QPixmap> others;
+  };
+
   const QPixmap& CellImage(const Look& look, const std::string& text,
                            const QStyleOptionViewItem& option) const {
     if (option.font != font_) {
@@ -135,16 +220,29 @@ class GridCellDelegate : public QStyledItemDelegate {
       font_ = option.font;
     }
     auto images = std::find_if(images_.begin(), images_.end(),
-                               [&](const auto& entry) { return entry.first == look; });
-    if (images == images_.end()) images = images_.insert(images_.end(), {look, {}});
-    auto found = images->second.find(text);
-    if (found != images->second.end()) return found->second;
+                               [&](const Images& entry) { return entry.look == look; });
+    if (images == images_.end()) images = images_.insert(images_.end(), Images{look, {}, {}});
+    const int byte = ByteTextIndex(text);
+    if (byte >= 0 && !images->bytes[byte].isNull()) return images->bytes[byte];
+    if (byte < 0) {
+      auto found = images->others.find(text);
+      if (found != images->others.end()) return found->second;
+    }
     if (++image_count_ > kMostImages) {
       images_.clear();
       image_count_ = 1;
-      images = images_.insert(images_.end(), {look, {}});
+      images = images_.insert(images_.end(), Images{look, {}, {}});
     }
-    return images->second.emplace(text, Draw(look, text, option)).first->second;
+    if (byte >= 0) return images->bytes[byte] = Draw(look, text, option);
+    return images->others.emplace(text, Draw(look, text, option)).first->second;
+  }
+
+  // The index of a text among the byte texts in upper case, or -1 for any other text.
+  static int ByteTextIndex(const std::string& text) {
+    if (text.size() != 2 || text[0] >= 'a' || text[1] >= 'a') return -1;
+    const int high = HexDigitValue(text[0]);
+    const int low = HexDigitValue(text[1]);
+    return high < 0 || low < 0 ? -1 : high * 16 + low;
   }
 
   // The cell's background and its text, aligned as the view's delegate aligns it: its laid-out
@@ -176,12 +274,12 @@ class GridCellDelegate : public QStyledItemDelegate {
   // Byte texts in a few looks; past that the images are made again as they are needed.
   static constexpr size_t kMostImages = 2048;
   const GridCellModel& cells_;
+  const bool& own_painting_;
   mutable QFont font_;
   mutable size_t image_count_ = 0;
-  mutable std::vector<std::pair<Look, std::unordered_map<std::string, QPixmap>>> images_;
+  mutable std::vector<Images> images_;
 };
 
-}  // namespace
 
 GridCellModel::GridCellModel(int rows, int cols, QObject* parent)
     : QAbstractTableModel(parent),
@@ -324,16 +422,18 @@ FlexGrid::FlexGrid(int cols, QWidget* parent) : QTableView(parent) {
   if (cols < 1) throw RunTimeError(desc::kInvalidPropertyValue);
   cells_ = new GridCellModel(2, cols, this);
   setModel(cells_);
-  setItemDelegate(new GridCellDelegate(*cells_, this));
+  cell_delegate_ = new GridCellDelegate(*cells_, own_painting_, this);
+  setItemDelegate(cell_delegate_);
 
   QFont font;
   font.setFamilies({QStringLiteral("ＭＳ ゴシック"), QStringLiteral("Noto Sans Mono CJK JP")});
   font.setStyleHint(QFont::Monospace);
   font.setPointSize(9);
   setFont(font);
-  auto* style = new GridStyle;
+  auto* style = new GridStyle(own_painting_);
   style->setParent(this);
   setStyle(style);
+  verticalScrollBar()->setStyle(style);
 
   // The operator selects one cell at a time and edits nothing in place.
   setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -346,7 +446,8 @@ FlexGrid::FlexGrid(int cols, QWidget* parent) : QTableView(parent) {
   // Fixed section sizes: nothing is measured from the cell texts, so a fill of 2048
   // cells costs no layout work per cell.
   const int row_height = std::max(kMinRowHeight, QFontMetrics(font).height() + 2);
-  setVerticalHeader(new RowHeader(this));
+  setHorizontalHeader(new GridHeader(Qt::Horizontal, own_painting_, this));
+  setVerticalHeader(new GridHeader(Qt::Vertical, own_painting_, this));
   for (QHeaderView* header : {horizontalHeader(), verticalHeader()}) {
     header->setSectionResizeMode(QHeaderView::Fixed);
     header->setSectionsClickable(false);  // a header click selects nothing
@@ -467,6 +568,110 @@ void FlexGrid::dataChanged(const QModelIndex& top_left, const QModelIndex& botto
   const int bottom = rowViewportPosition(bottom_right.row()) + rowHeight(bottom_right.row());
   const QRect changed = QRect(QPoint(left, top), QPoint(right, bottom)).intersected(viewport()->rect());
   if (!changed.isEmpty()) viewport()->update(changed);
+}
+
+// The cells as the table paints them (each cell less its right and bottom pixel, then the
+// grid lines over those), without the table's work for every cell: its style option copied,
+// the selection looked up, the row's panel and the delegate called through the style. A cell
+// that is selected or focused is still drawn the table's way. Anything this grid never sets
+// up (another delegate, no grid, alternating colours, right to left, a scaled screen) is left
+// to the table.
+void FlexGrid::paintEvent(QPaintEvent* event) {
+  if (!own_painting_ || itemDelegate() != cell_delegate_ || !showGrid() || alternatingRowColors() ||
+      isRightToLeft() || viewport()->devicePixelRatioF() != 1.0) {
+    QTableView::paintEvent(event);
+    return;
+  }
+  QStyleOptionViewItem option;
+  initViewItemOption(&option);
+  const QPen grid_pen(
+      QColor(static_cast<QRgb>(style()->styleHint(QStyle::SH_Table_GridLineColor, &option, this))),
+      0, gridStyle());
+  const QHeaderView* rows = verticalHeader();
+  const QHeaderView* cols = horizontalHeader();
+  QPainter painter(viewport());
+  if (rows->count() == 0 || cols->count() == 0) return;
+  // The last pixel the sections cover.
+  const int right_end = cols->length() - cols->offset() - 1;
+  const int bottom_end = rows->length() - rows->offset() - 1;
+  const QModelIndex current = currentIndex();
+  const bool focused = hasFocus() || viewport()->hasFocus();
+  const QModelIndexList selected = selectionModel()->selectedIndexes();
+  // The region's rectangles never overlap, but a cell may lie across two of them; a special
+  // cell's focus frame must not be drawn over itself.
+  QModelIndexList specials_drawn;
+
+  for (QRect dirty : event->region()) {
+    dirty.setBottom(std::min(dirty.bottom(), bottom_end));
+    dirty.setRight(std::min(dirty.right(), right_end));
+    int left = cols->visualIndexAt(dirty.left());
+    int right = cols->visualIndexAt(dirty.right());
+    if (left == -1) left = 0;
+    if (right == -1) right = cols->count() - 1;
+    int bottom = rows->visualIndexAt(dirty.bottom());
+    if (bottom == -1) bottom = rows->count() - 1;
+    const int top = rows->visualIndexAt(dirty.top());
+    if (top == -1 || top > bottom) continue;
+
+    for (int visual_row = top; visual_row <= bottom; ++visual_row) {
+      const int row = rows->logicalIndex(visual_row);
+      if (rows->isSectionHidden(row)) continue;
+      const int y = rowViewportPosition(row);
+      const int height = rowHeight(row) - 1;
+      for (int visual_col = left; visual_col <= right; ++visual_col) {
+        const int col = cols->logicalIndex(visual_col);
+        if (cols->isSectionHidden(col)) continue;
+        option.rect = QRect(columnViewportPosition(col), y, columnWidth(col) - 1, height);
+        const QModelIndex index = cells_->index(row, col);
+        const bool is_selected = !selected.isEmpty() && selected.contains(index);
+        const bool has_focus = focused && index == current;
+        if (!is_selected && !has_focus) {
+          cell_delegate_->PaintPlain(&painter, option, row + 1, col + 1);
+          continue;
+        }
+        if (specials_drawn.contains(index)) continue;
+        specials_drawn.append(index);
+        // As the table draws a cell; the model's cells are always enabled.
+        QStyleOptionViewItem special = option;
+        if (is_selected) special.state |= QStyle::State_Selected;
+        if (has_focus) special.state |= QStyle::State_HasFocus;
+        if (option.state & QStyle::State_Enabled) special.palette.setCurrentColorGroup(QPalette::Normal);
+        style()->drawPrimitive(QStyle::PE_PanelItemViewRow, &special, &painter, this);
+        cell_delegate_->paint(&painter, special, index);
+      }
+    }
+
+    // Solid lines one pixel wide, from edge to edge of the dirty rectangle, are filled as
+    // rectangles: the same pixels without the line stroker's work.
+    const bool solid = grid_pen.style() == Qt::SolidLine;
+    if (!solid) painter.setPen(grid_pen);
+    const auto line = [&](int x1, int y1, int x2, int y2) {
+      if (solid) {
+        painter.fillRect(QRect(QPoint(x1, y1), QPoint(x2, y2)), grid_pen.color());
+      } else {
+        painter.drawLine(x1, y1, x2, y2);
+      }
+    };
+    for (int visual_row = top; visual_row <= bottom; ++visual_row) {
+      const int row = rows->logicalIndex(visual_row);
+      if (rows->isSectionHidden(row)) continue;
+      const int y = rowViewportPosition(row) + rowHeight(row) - 1;
+      line(dirty.left(), y, dirty.right(), y);
+    }
+    for (int visual_col = left; visual_col <= right; ++visual_col) {
+      const int col = cols->logicalIndex(visual_col);
+      if (cols->isSectionHidden(col)) continue;
+      const int x = columnViewportPosition(col) + columnWidth(col) - 1;
+      line(x, dirty.top(), x, dirty.bottom());
+    }
+  }
+}
+
+void FlexGrid::SetOwnPainting(bool on) {
+  own_painting_ = on;
+  viewport()->update();
+  horizontalHeader()->viewport()->update();
+  verticalHeader()->viewport()->update();
 }
 
 uint32_t FlexGrid::CellBackColorAt(int row, int col) const {

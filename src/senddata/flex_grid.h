@@ -80,6 +80,8 @@ class GridCellModel : public QAbstractTableModel {
   int dirty_last_col_ = 0;
 };
 
+class GridCellDelegate;
+
 class FlexGrid : public QTableView, public GridControl {
   Q_OBJECT
 
@@ -110,6 +112,10 @@ class FlexGrid : public QTableView, public GridControl {
 
   const GridCellModel& cells() const { return *cells_; }
 
+  // Off, the grid paints as a QTableView with Qt's own delegate and headers does, without the
+  // shortcuts that make a stream of answers cheap to show; tests compare the two.
+  void SetOwnPainting(bool on);
+
  signals:
   // A double click on a data cell, after Row and Col name it.
   void DblClick();
@@ -122,6 +128,7 @@ class FlexGrid : public QTableView, public GridControl {
   // repaints its whole viewport for any range of more than one cell).
   void dataChanged(const QModelIndex& top_left, const QModelIndex& bottom_right,
                    const QList<int>& roles = QList<int>()) override;
+  void paintEvent(QPaintEvent* event) override;
 
  private:
   void mouseDoubleClickEvent(QMouseEvent* event) override;
@@ -131,6 +138,8 @@ class FlexGrid : public QTableView, public GridControl {
   void CheckAddress(int row, int col) const;
 
   GridCellModel* cells_ = nullptr;
+  GridCellDelegate* cell_delegate_ = nullptr;
+  bool own_painting_ = true;
   int row_ = 1;
   int col_ = 1;
   bool redraw_ = true;

@@ -231,22 +231,33 @@ TEST_F(FlexGridTest, ResumingDrawingRepaintsOnlyTheCellsThatChanged) {
 // The grid paints its cells itself, from texts laid out once, and draws grey grid lines by
 // a style hint; what it shows must be what the item view's own delegate under a style
 // sheet of grey grid lines shows, pixel for pixel.
+// The grid paints its cells and header sections itself, from images; Qt's own painting of
+// the table, its delegate and its headers is the reference, a selected cell and a focused
+// one included, scrolled down.
 TEST_F(FlexGridTest, CellsLookAsTheViewsOwnDelegatePaintsThem) {
-  grid_.SetRows(6);
-  const char* texts[] = {"00", "7F", "FF", "A", "", "0123"};
-  for (int r = 1; r < 6; ++r) {
+  grid_.SetRows(12);
+  const char* texts[] = {"00", "7F", "FF", "A", "", "0123", "7f"};
+  for (int c = 1; c < 17; ++c) grid_.SetTextMatrix(0, c, "+" + std::to_string(c - 1));
+  for (int r = 1; r < 12; ++r) {
+    grid_.SetTextMatrix(r, 0, std::to_string(r * 16));
     for (int c = 1; c < 17; ++c) {
       grid_.SetRow(r);
       grid_.SetCol(c);
-      grid_.SetText(texts[(r * 17 + c) % 6]);
+      grid_.SetText(texts[(r * 17 + c) % 7]);
       if (c % 3 == 0) grid_.SetCellBackColor(kGreyBackColor);
       if (r > 1) grid_.SetCellAlignment((r * 3 + c) % 10);
     }
   }
   Show();
+  grid_.activateWindow();
+  grid_.setFocus();
+  grid_.selectionModel()->select(grid_.model()->index(3, 2), QItemSelectionModel::Select);
+  grid_.selectionModel()->setCurrentIndex(grid_.model()->index(4, 5), QItemSelectionModel::NoUpdate);
+  grid_.verticalScrollBar()->setValue(2);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return grid_.hasFocus(); }));
+  grid_.grab();  // the images made
   const QImage ours = grid_.grab().toImage();
-  grid_.setItemDelegate(new QStyledItemDelegate(&grid_));
-  grid_.setStyleSheet(QStringLiteral("QTableView { gridline-color: rgb(128, 128, 128); }"));
+  grid_.SetOwnPainting(false);
   const QImage theirs = grid_.grab().toImage();
   ASSERT_EQ(ours.size(), theirs.size());
   int differing = 0;
