@@ -1,6 +1,8 @@
 #include "display_text.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 
 namespace ostrel {
 namespace {
@@ -36,11 +38,22 @@ std::string HexText4(long long value) {
   return std::string(text, 4);
 }
 
+// Written digit by digit: every answer of a stream is stamped twice (its time label and
+// its log line). A field outside 0..99, which no clock gives, is printed whole.
 std::string DateTimeText(const LocalTime& t) {
-  char buffer[64];
-  std::snprintf(buffer, sizeof buffer, "%02d/%02d/%02d %02d:%02d:%02d", t.year % 100, t.month,
-                t.day, t.hour, t.minute, t.second);
-  return buffer;
+  const int fields[] = {t.year % 100, t.month, t.day, t.hour, t.minute, t.second};
+  if (std::any_of(std::begin(fields), std::end(fields), [](int v) { return v < 0 || v > 99; })) {
+    char buffer[80];
+    std::snprintf(buffer, sizeof buffer, "%02d/%02d/%02d %02d:%02d:%02d", fields[0], fields[1],
+                  fields[2], fields[3], fields[4], fields[5]);
+    return buffer;
+  }
+  char text[] = "00/00/00 00:00:00";
+  for (int i = 0; i < 6; ++i) {
+    text[i * 3] = static_cast<char>('0' + fields[i] / 10);
+    text[i * 3 + 1] = static_cast<char>('0' + fields[i] % 10);
+  }
+  return std::string(text, sizeof text - 1);
 }
 
 std::string NowDateTimeText() { return DateTimeText(CurrentClock().Now()); }

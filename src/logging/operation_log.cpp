@@ -10,6 +10,7 @@
 #include <cstdio>
 
 #include "common/cp932.h"
+#include "common/display_text.h"
 #include "common/path_text.h"
 #include "common/run_time_error.h"
 #include "log_files.h"
@@ -77,10 +78,7 @@ void InitLog(const std::string& strFolder) {
 
 std::string LogTimeStamp(const LocalTime& t) {
   const int tenths = t.millisecond <= 99 ? 0 : std::to_string(t.millisecond).front() - '0';
-  char buffer[64];
-  std::snprintf(buffer, sizeof buffer, "%02d/%02d/%02d %02d:%02d:%02d.%d", t.year % 100, t.month,
-                t.day, t.hour, t.minute, t.second, tenths);
-  return buffer;
+  return DateTimeText(t) + '.' + std::to_string(tenths);
 }
 
 std::string LogLineText(std::string_view strMessage, std::string_view strTimeStamp,

@@ -52,6 +52,7 @@ TEST(DisplayTextTest, DateTimeTextHasTwoDigitFields) {
       {{2000, 1, 1, 0, 0, 0, 0}, "00/01/01 00:00:00"},
       {{1999, 12, 31, 23, 59, 59, 500}, "99/12/31 23:59:59"},
       {{2105, 10, 28, 9, 30, 5, 0}, "05/10/28 09:30:05"},
+      {{2024, 5, 6, 123, -7, 9, 0}, "24/05/06 123:-7:09"},  // no clock gives these
   };
   for (const auto& c : cases) EXPECT_EQ(DateTimeText(c.time), c.expected) << c.expected;
 }
