@@ -18,8 +18,8 @@ void FramePacer::Request() {
     Show();
     return;
   }
-  timer_.start(std::chrono::duration_cast<std::chrono::milliseconds>(frame_ - since) +
-               std::chrono::milliseconds(1));
+  // The timer counts whole milliseconds: the rest of the frame rounded up, never down.
+  timer_.start(std::chrono::ceil<std::chrono::milliseconds>(frame_ - since));
 }
 
 void FramePacer::Flush() {

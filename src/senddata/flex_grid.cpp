@@ -17,6 +17,7 @@
 #include <QtMath>
 #include <algorithm>
 #include <array>
+#include <bitset>
 #include <unordered_map>
 
 #include "common/run_time_error.h"
@@ -210,6 +211,7 @@ class GridCellDelegate : public QStyledItemDelegate {
   struct Images {
     Look look;
     std::array<QPixmap, 256> bytes;
+    std::bitset<256> made;  // asked before the images, which lie apart in memory
     std::unordered_map<std::string, QPixmap> others;
   };
 
@@ -221,9 +223,9 @@ class GridCellDelegate : public QStyledItemDelegate {
     }
     auto images = std::find_if(images_.begin(), images_.end(),
                                [&](const Images& entry) { return entry.look == look; });
-    if (images == images_.end()) images = images_.insert(images_.end(), Images{look, {}, {}});
+    if (images == images_.end()) images = images_.insert(images_.end(), Images{look, {}, {}, {}});
     const int byte = ByteTextIndex(text);
-    if (byte >= 0 && !images->bytes[byte].isNull()) return images->bytes[byte];
+    if (byte >= 0 && images->made[byte]) return images->bytes[byte];
     if (byte < 0) {
       auto found = images->others.find(text);
       if (found != images->others.end()) return found->second;
@@ -231,9 +233,12 @@ class GridCellDelegate : public QStyledItemDelegate {
     if (++image_count_ > kMostImages) {
       images_.clear();
       image_count_ = 1;
-      images = images_.insert(images_.end(), Images{look, {}, {}});
+      images = images_.insert(images_.end(), Images{look, {}, {}, {}});
     }
-    if (byte >= 0) return images->bytes[byte] = Draw(look, text, option);
+    if (byte >= 0) {
+      images->made.set(byte);
+      return images->bytes[byte] = Draw(look, text, option);
+    }
     return images->others.emplace(text, Draw(look, text, option)).first->second;
   }
 
