@@ -16,7 +16,6 @@
 #include <QStyledItemDelegate>
 #include <QtMath>
 #include <algorithm>
-#include <array>
 #include <bitset>
 #include <unordered_map>
 
@@ -191,7 +190,7 @@ class GridCellDelegate : public QStyledItemDelegate {
                                               : option.palette.color(group, QPalette::Base).rgb(),
                     option.palette.color(group, QPalette::Text).rgb(), option.rect.size(),
                     option.displayAlignment, option.direction};
-    painter->drawPixmap(option.rect.topLeft(), CellImage(look, text, option));
+    DrawImage(painter, option.rect.topLeft(), look, text, option);
   }
 
  private:
@@ -206,17 +205,19 @@ class GridCellDelegate : public QStyledItemDelegate {
     bool operator==(const Look&) const = default;
   };
 
-  // The byte texts "00".."FF", which are nearly all a grid shows, are found by their value;
-  // other texts by a hash.
+  // The byte texts "00".."FF", which are nearly all a grid shows, have their images in one
+  // picture, one below the other, found by their value: copying from one picture keeps the
+  // copying in the processor's cache, where 256 pictures of their own lie apart in memory.
+  // Other texts have pictures of their own, found by a hash.
   struct Images {
     Look look;
-    std::array<QPixmap, 256> bytes;
-    std::bitset<256> made;  // asked before the images, which lie apart in memory
+    QImage bytes;  // its rows are written, so take memory, only as texts are drawn
+    std::bitset<256> made;
     std::unordered_map<std::string, QPixmap> others;
   };
 
-  const QPixmap& CellImage(const Look& look, const std::string& text,
-                           const QStyleOptionViewItem& option) const {
+  void DrawImage(QPainter* painter, QPoint at, const Look& look, const std::string& text,
+                 const QStyleOptionViewItem& option) const {
     if (option.font != font_) {
       images_.clear();
       font_ = option.font;
@@ -225,21 +226,35 @@ class GridCellDelegate : public QStyledItemDelegate {
                                [&](const Images& entry) { return entry.look == look; });
     if (images == images_.end()) images = images_.insert(images_.end(), Images{look, {}, {}, {}});
     const int byte = ByteTextIndex(text);
-    if (byte >= 0 && images->made[byte]) return images->bytes[byte];
+    if (byte >= 0 && images->made[byte]) {
+      painter->drawImage(at, images->bytes, QRect(QPoint(0, byte * look.size.height()), look.size));
+      return;
+    }
     if (byte < 0) {
       auto found = images->others.find(text);
-      if (found != images->others.end()) return found->second;
+      if (found != images->others.end()) {
+        painter->drawPixmap(at, found->second);
+        return;
+      }
     }
     if (++image_count_ > kMostImages) {
       images_.clear();
       image_count_ = 1;
       images = images_.insert(images_.end(), Images{look, {}, {}, {}});
     }
-    if (byte >= 0) {
-      images->made.set(byte);
-      return images->bytes[byte] = Draw(look, text, option);
+    if (byte < 0) {
+      QPixmap image(look.size);
+      Draw(&image, QPoint(0, 0), look, text, option);
+      painter->drawPixmap(at, images->others.emplace(text, std::move(image)).first->second);
+      return;
     }
-    return images->others.emplace(text, Draw(look, text, option)).first->second;
+    if (images->bytes.isNull()) {
+      images->bytes = QImage(look.size.width(), look.size.height() * 256, QImage::Format_RGB32);
+    }
+    const QRect place(QPoint(0, byte * look.size.height()), look.size);
+    Draw(&images->bytes, place.topLeft(), look, text, option);
+    images->made.set(byte);
+    painter->drawImage(at, images->bytes, place);
   }
 
   // The index of a text among the byte texts in upper case, or -1 for any other text.
@@ -252,9 +267,8 @@ class GridCellDelegate : public QStyledItemDelegate {
 
   // The cell's background and its text, aligned as the view's delegate aligns it: its laid-out
   // line within the cell less a margin on each side, clipped to that.
-  QPixmap Draw(const Look& look, const std::string& text, const QStyleOptionViewItem& option) const {
-    QPixmap image(look.size);
-    image.fill(QColor::fromRgb(look.back));
+  void Draw(QPaintDevice* image, QPoint at, const Look& look, const std::string& text,
+            const QStyleOptionViewItem& option) const {
     QStaticText laid_out(QString::fromStdString(text));
     laid_out.setTextFormat(Qt::PlainText);
     laid_out.prepare(QTransform(), option.font);
@@ -268,12 +282,13 @@ class GridCellDelegate : public QStyledItemDelegate {
                                     : AlignmentOf(look.alignment);
     const QRect placed = QStyle::alignedRect(
         look.direction, align, QSize(qCeil(size.width()), qCeil(size.height())), text_rect);
-    QPainter painter(&image);
+    QPainter painter(image);
+    painter.translate(at);
+    painter.fillRect(QRect(QPoint(0, 0), look.size), QColor::fromRgb(look.back));
     painter.setClipRect(text_rect);
     painter.setFont(option.font);
     painter.setPen(QColor::fromRgb(look.pen));
     painter.drawStaticText(placed.topLeft(), laid_out);
-    return image;
   }
 
   // Byte texts in a few looks; past that the images are made again as they are needed.

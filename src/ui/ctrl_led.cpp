@@ -27,7 +27,9 @@ QColor ToQColor(uint32_t bgr) {
 
 LedShape::LedShape(QWidget* parent) : QWidget(parent) {}
 
+// The same colour again repaints nothing: a stream of answers sets it at every frame.
 void LedShape::SetBackColor(uint32_t color) {
+  if (color == back_color_) return;
   back_color_ = color;
   update();
 }
