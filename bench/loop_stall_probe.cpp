@@ -50,7 +50,8 @@ bool OnMainThread() { return syscall(SYS_gettid) == getpid(); }
 // True for the viewport of the lower byte grid of its window (the answer grid).
 bool IsAnswerGrid(const QObject* object) {
   const auto* viewport = qobject_cast<const QWidget*>(object);
-  const auto* grid = qobject_cast<const QAbstractScrollArea*>(viewport ? viewport->parentWidget() : nullptr);
+  const auto* grid =
+      qobject_cast<const QAbstractScrollArea*>(viewport ? viewport->parentWidget() : nullptr);
   if (grid == nullptr || grid->viewport() != viewport ||
       std::strcmp(grid->metaObject()->className(), "ostrel::FlexGrid") != 0) {
     return false;

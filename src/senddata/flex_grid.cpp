@@ -617,9 +617,9 @@ void FlexGrid::paintEvent(QPaintEvent* event) {
   const QModelIndex current = currentIndex();
   const bool focused = hasFocus() || viewport()->hasFocus();
   const QModelIndexList selected = selectionModel()->selectedIndexes();
-  // The region's rectangles never overlap, but a cell may lie across two of them; a special
+  // The region's rectangles never overlap, but a cell may lie across two of them; a marked
   // cell's focus frame must not be drawn over itself.
-  QModelIndexList specials_drawn;
+  QModelIndexList marked_drawn;
 
   for (QRect dirty : event->region()) {
     dirty.setBottom(std::min(dirty.bottom(), bottom_end));
@@ -649,15 +649,17 @@ void FlexGrid::paintEvent(QPaintEvent* event) {
           cell_delegate_->PaintPlain(&painter, option, row + 1, col + 1);
           continue;
         }
-        if (specials_drawn.contains(index)) continue;
-        specials_drawn.append(index);
+        if (marked_drawn.contains(index)) continue;
+        marked_drawn.append(index);
         // As the table draws a cell; the model's cells are always enabled.
-        QStyleOptionViewItem special = option;
-        if (is_selected) special.state |= QStyle::State_Selected;
-        if (has_focus) special.state |= QStyle::State_HasFocus;
-        if (option.state & QStyle::State_Enabled) special.palette.setCurrentColorGroup(QPalette::Normal);
-        style()->drawPrimitive(QStyle::PE_PanelItemViewRow, &special, &painter, this);
-        cell_delegate_->paint(&painter, special, index);
+        QStyleOptionViewItem marked = option;
+        if (is_selected) marked.state |= QStyle::State_Selected;
+        if (has_focus) marked.state |= QStyle::State_HasFocus;
+        if (option.state & QStyle::State_Enabled) {
+          marked.palette.setCurrentColorGroup(QPalette::Normal);
+        }
+        style()->drawPrimitive(QStyle::PE_PanelItemViewRow, &marked, &painter, this);
+        cell_delegate_->paint(&painter, marked, index);
       }
     }
 
