@@ -128,16 +128,7 @@ int TerminalSend::Prepare(std::vector<uint8_t>& payload) {
       return kExitUsage;
     }
   }
-  if (!options_.answer_out.empty()) {
-    try {
-      CheckReplaceable(options_.answer_out);
-    } catch (const std::exception& error) {
-      err_ << "ostrel-send: --answer-out " << options_.answer_out << ": " << DescriptionOf(error)
-           << std::endl;
-      return kExitUsage;
-    }
-  }
-  return -1;
+  return CheckOutputFile("--answer-out", options_.answer_out);
 }
 
 int TerminalSend::PreparePayload(std::vector<uint8_t>& payload) {
@@ -155,7 +146,9 @@ int TerminalSend::PreparePayload(std::vector<uint8_t>& payload) {
       return PrepareSteps(test_file);
     }
   }
-  if (const int status = CheckJUnitFile(); status >= 0) return status;
+  if (const int status = CheckOutputFile("--junit", options_.junit_file); status >= 0) {
+    return status;
+  }
 
   // The bytes: --data, else --hex, else the test file's.
   std::string file, option;
@@ -243,16 +236,15 @@ int TerminalSend::PrepareSteps(const std::string& test_file) {
     }
     step_payloads_.push_back(std::move(bytes));
   }
-  return CheckJUnitFile();
+  return CheckOutputFile("--junit", options_.junit_file);
 }
 
-int TerminalSend::CheckJUnitFile() {
-  if (options_.junit_file.empty()) return -1;
+int TerminalSend::CheckOutputFile(const char* option, const std::string& path) {
+  if (path.empty()) return -1;
   try {
-    CheckReplaceable(options_.junit_file);
+    CheckReplaceable(path);
   } catch (const std::exception& error) {
-    err_ << "ostrel-send: --junit " << options_.junit_file << ": " << DescriptionOf(error)
-         << std::endl;
+    err_ << "ostrel-send: " << option << " " << path << ": " << DescriptionOf(error) << std::endl;
     return kExitUsage;
   }
   return -1;

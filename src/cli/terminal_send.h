@@ -83,8 +83,9 @@ class TerminalSend final : public QObject {
   // Stops the capture; the answer file (when asked for), the summary and the exit status of
   // a finished run.
   int Finish(RunSummary& summary, const TerminalView& view, CaptureControl& capture);
-  // A --junit file that could not be replaced: the message and the exit status, else -1.
-  int CheckJUnitFile();
+  // An output file (--answer-out, --junit) that could not be replaced: the message and the
+  // exit status, else -1.
+  int CheckOutputFile(const char* option, const std::string& path);
   // The report of --junit (when asked for) written whole; false (after the message) when it
   // could not be.
   bool WriteJUnit(const std::vector<JUnitSuite>& suites);
